@@ -1,0 +1,79 @@
+# Test programs run under Wine in a prefix private to this build folder.
+set(WINE_PREFIX_DIR ${CMAKE_BINARY_DIR}/wineprefix)
+set(WINE_TEST_ENV
+  "WINEPREFIX=${WINE_PREFIX_DIR}"
+  "WINEDEBUG=-all"
+  "WINEDLLOVERRIDES=mscoree,mshtml="
+  "TEST_BIN_DIR=${CMAKE_BINARY_DIR}/bin"
+  "TEST_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+
+add_test(NAME wine_prefix
+  COMMAND bash ${PROJECT_SOURCE_DIR}/tools/wine-prefix.sh ${WINE_PREFIX_DIR})
+set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine)
+
+# Registers one test program: one Wine process runs all of its cases.
+# XVFB runs it with a private X display (for the failure dialog).
+function(add_wine_test target)
+  cmake_parse_arguments(A "XVFB" "TIMEOUT" "" ${ARGN})
+  if(A_XVFB)
+    add_test(NAME ${target}
+      COMMAND bash ${PROJECT_SOURCE_DIR}/tools/with-xvfb.sh
+              ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${target}>)
+  else()
+    add_test(NAME ${target} COMMAND ${target})
+  endif()
+  if(NOT A_TIMEOUT)
+    set(A_TIMEOUT 600)
+  endif()
+  set_tests_properties(${target} PROPERTIES
+    ENVIRONMENT "${WINE_TEST_ENV}" FIXTURES_REQUIRED wine TIMEOUT ${A_TIMEOUT})
+endfunction()
+
+# One library per component: the sources matching GLOB, minus the tests
+# (*_unittest.cc), which become the program <name>_unittests.
+#   base_component(base_strings GLOB *.cc *.h PUBLIC base_logging
+#                  TEST_DEPS ... [TEST_MAIN] [XVFB])
+# TEST_MAIN means the tests bring their own main() instead of gtest_main.
+function(base_component name)
+  cmake_parse_arguments(A "TEST_MAIN;XVFB" "ALIAS" "GLOB;PUBLIC;PRIVATE;TEST_DEPS;TEST_SOURCES" ${ARGN})
+  set(lib_sources)
+  set(test_sources)
+  foreach(pattern ${A_GLOB})
+    file(GLOB found CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${pattern})
+    foreach(f ${found})
+      if(f MATCHES "_unittest\\.cc$")
+        list(APPEND test_sources ${f})
+      else()
+        list(APPEND lib_sources ${f})
+      endif()
+    endforeach()
+  endforeach()
+  list(REMOVE_DUPLICATES lib_sources)
+  set(cc_sources ${lib_sources})
+  list(FILTER cc_sources INCLUDE REGEX "\\.cc$")
+  if(cc_sources)
+    add_library(${name} STATIC ${lib_sources})
+    target_link_libraries(${name} PUBLIC build_options ${A_PUBLIC} PRIVATE ${A_PRIVATE})
+  else()
+    add_library(${name} INTERFACE ${lib_sources})
+    target_link_libraries(${name} INTERFACE build_options ${A_PUBLIC} ${A_PRIVATE})
+  endif()
+  if(A_ALIAS)
+    add_library(${A_ALIAS} ALIAS ${name})
+  endif()
+  if(test_sources OR A_TEST_SOURCES)
+    list(REMOVE_DUPLICATES test_sources)
+    add_executable(${name}_unittests ${test_sources} ${A_TEST_SOURCES})
+    if(A_TEST_MAIN)
+      set(main_lib gmock)
+    else()
+      set(main_lib gmock_main)
+    endif()
+    target_link_libraries(${name}_unittests PRIVATE ${name} ${A_TEST_DEPS} ${main_lib} build_options)
+    if(A_XVFB)
+      add_wine_test(${name}_unittests XVFB)
+    else()
+      add_wine_test(${name}_unittests)
+    endif()
+  endif()
+endfunction()
