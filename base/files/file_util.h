@@ -1,0 +1,137 @@
+#ifndef BASE_FILES_FILE_UTIL_H_
+#define BASE_FILES_FILE_UTIL_H_
+
+// File and directory operations on FilePath values, all through the Win32
+// wide-character calls. No operation throws and none takes a lock: they may
+// run on any thread. Deletion, moving and copying refuse paths of 260 units
+// or more (the platform's MAX_PATH).
+//
+// <windows.h> is included on purpose: it maps DeleteFile, CreateDirectory and
+// GetCurrentDirectory to their wide forms, and every translation unit must see
+// the same mapping for these names to link.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "base/file_path.h"
+#include "base/win/windows_types.h"
+
+namespace base {
+
+// The error vocabulary of directory creation.
+enum class FileError : int32_t {
+  Ok = 0,
+  Failed = -1,
+  InUse = -2,
+  Exists = -3,
+  NotFound = -4,
+  AccessDenied = -5,
+  TooManyOpened = -6,
+  NoMemory = -7,
+  NoSpace = -8,
+  NotADirectory = -9,
+  InvalidOperation = -10,
+  IO = -16,
+};
+
+// Maps a Win32 error code to a FileError. A code without a mapping is
+// recorded into the sparse histogram "PlatformFile.UnknownErrors.Windows" and
+// gives FileError::Failed.
+FileError FileErrorFromWin32(uint32_t code);
+
+// The deletion's post-operation names, used as histogram name suffixes.
+inline constexpr char kDeleteFileRecursive[] = "DeleteFile.Recursive";
+inline constexpr char kDeleteFileNonRecursive[] = "DeleteFile.NonRecursive";
+
+// True when the attributes of `path` can be read (file, directory or link).
+bool PathExists(const FilePath& path);
+
+// True when the attributes of `path` can be read and name a directory.
+bool DirectoryExists(const FilePath& path);
+
+// True when `dir` lists no files and no directories (also when it cannot be
+// listed at all).
+bool IsDirectoryEmpty(const FilePath& dir);
+
+// Creates `path` and every missing parent, highest first. True when the
+// directory exists afterwards, also when another party created it meanwhile.
+// On failure returns false and, when `error` is not null, stores the reason:
+// NotADirectory when a non-directory is in the way, NotFound when even the
+// root is missing, else the mapping of the Win32 error. Logs nothing.
+bool CreateDirectoryAndGetError(const FilePath& path, FileError* error);
+
+// Deletes a file, or a directory (with its whole content when `recursive`).
+// A name whose last component holds "*" or "?" deletes the matching entries
+// of its parent (see DeleteMatching). Read-only bits are cleared first. A
+// link (reparse point) is removed as itself and never descended into.
+// Returns 0 on success, including for a path that does not exist, 161
+// (ERROR_BAD_PATHNAME) for a path of 260 units or more, else the Win32 error.
+[[nodiscard]] uint32_t DeletePath(const FilePath& path, bool recursive);
+
+// Deletes the entries of `dir` whose names match `pattern`; with `recursive`
+// also matching directories, after deleting what matches `pattern` inside
+// them. Without `recursive`, directories are left alone. Keeps going after a
+// failure and returns the first Win32 error, 0 when all went well. Links
+// (reparse points) are removed as themselves, never descended into.
+[[nodiscard]] uint32_t DeleteMatching(const FilePath& dir,
+                                      const std::wstring& pattern,
+                                      bool recursive);
+
+// DeletePath plus its outcome metrics ("Windows.PostOperationState." and, on
+// failure, "Windows.FilesystemError." followed by kDeleteFileRecursive or
+// kDeleteFileNonRecursive) and, on failure, the ERROR log line "final error "
+// with the code. Returns true on success. The thread's last error is left as
+// the deletion left it.
+bool DeleteFile(const FilePath& path, bool recursive);
+
+// Refuses (false, last error untouched) when either path references a parent
+// directory; otherwise MovePath.
+bool Move(const FilePath& from, const FilePath& to);
+
+// Renames `from` to `to`, replacing an existing file. When the rename fails
+// and `from` is a directory, copies the tree to `to` (into it, under the
+// source's name, when `to` is an existing directory) and deletes the source.
+// On failure returns false with the rename's error as the thread's last
+// error; what a failed fallback copied stays in place.
+bool MovePath(const FilePath& from, const FilePath& to);
+
+// Copies the file or directory `from` to `to`; with `recursive` the whole
+// tree, and into `to` under the source's name when `to` is an existing
+// directory. Refuses to copy a tree onto or into itself. Stops at the first
+// failure, leaving what was copied so far.
+bool CopyDirectoryTree(const FilePath& from,
+                       const FilePath& to,
+                       bool recursive,
+                       bool fail_if_exists);
+
+// Copies one file with CopyFileW and clears the copy's read-only bit. Refuses
+// paths that reference a parent or have 260 units or more.
+bool CopySingleFile(const FilePath& from, const FilePath& to, bool fail_if_exists);
+
+// The user's temporary directory without trailing separators. False (and
+// `*path` untouched) when the platform gives none that fits 259 units.
+bool GetTempDir(FilePath* path);
+
+// The user's profile directory; else the temporary directory; else "C:\".
+FilePath GetHomeDir();
+
+// The process's current directory without trailing separators. False (and
+// `*path` untouched) when it cannot be read into 260 units.
+bool GetCurrentDirectory(FilePath* path);
+
+// The absolute form of `path`, computed lexically (the path need not exist).
+// Empty on failure.
+FilePath MakeAbsoluteFilePath(const FilePath& path);
+
+// Records the state of `path` after the operation named `operation` into
+// "Windows.PostOperationState." + operation (0 when `succeeded`).
+void RecordPostOperationState(const FilePath& path, std::string_view operation, bool succeeded);
+
+// Records `error` into the sparse histogram "Windows.FilesystemError." +
+// operation.
+void RecordFilesystemError(std::string_view operation, int32_t error);
+
+}  // namespace base
+
+#endif  // BASE_FILES_FILE_UTIL_H_
