@@ -103,8 +103,8 @@ class HistogramBase {
   virtual std::unique_ptr<HistogramSamples> SnapshotAll() const = 0;
   virtual std::unique_ptr<HistogramSamples> TakeDelta() = 0;
   virtual std::unique_ptr<HistogramSamples> PeekFinalDelta() const = 0;
-  std::unique_ptr<HistogramSamples> SnapshotSamples() const { return SnapshotAll(); }
-  std::unique_ptr<HistogramSamples> SnapshotDelta() { return TakeDelta(); }
+  std::unique_ptr<HistogramSamples> SnapshotSamples() const;
+  std::unique_ptr<HistogramSamples> SnapshotDelta();
 
   // Append the text graph ("<PRE>" ... "<br>" ... "</PRE>" for HTML).
   virtual void WriteHtmlGraph(std::string* output) const = 0;
