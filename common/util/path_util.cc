@@ -1,0 +1,39 @@
+#include "common/util/path_util.h"
+
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/path_service.h"
+
+namespace common {
+base::FilePath GetExeDirFilePath(const wchar_t* name) {
+  base::FilePath exe;
+  if (base::PathService::Get(base::FILE_EXE, &exe)) {
+    return exe.DirName().Append(name ? name : L"");
+  }
+  LOG(ERROR) << "Get FILE_EXE path failed";
+  return base::FilePath();
+}
+
+namespace {
+
+// Any kind of entry counts as existing; a file in the way stays and the log
+// file below it then fails to open.
+void CreateIfMissing(const base::FilePath& dir) {
+  if (!base::PathExists(dir)) (void)base::CreateDirectoryAndGetError(dir, nullptr);
+}
+
+}  // namespace
+
+base::FilePath GetLogDirectory() {
+  base::FilePath dir;
+  base::FilePath app_data;
+  if (base::PathService::Get(base::DIR_APP_DATA, &app_data)) {
+    dir = app_data.Append(L"ZeltorCloudGame2");
+  }
+  CreateIfMissing(dir);
+  dir = dir.Append(L"log");
+  CreateIfMissing(dir);
+  return dir;
+}
+
+}  // namespace common

@@ -1,0 +1,392 @@
+#include "testing/e2e/e2e_support.h"
+
+#include <shlobj.h>
+
+#include <atomic>
+#include <chrono>
+#include <regex>
+#include <thread>
+
+namespace e2e {
+
+std::string ToUtf8(const std::wstring& wide) {
+  if (wide.empty()) return std::string();
+  int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
+                                 0, nullptr, nullptr);
+  std::string out(size, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), size,
+                      nullptr, nullptr);
+  return out;
+}
+
+std::wstring FromUtf8(const std::string& utf8) {
+  if (utf8.empty()) return std::wstring();
+  int size =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring out(size, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), size);
+  return out;
+}
+
+std::wstring BinDir() {
+  wchar_t path[MAX_PATH * 4];
+  DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
+  std::wstring exe(path, n);
+  return exe.substr(0, exe.find_last_of(L'\\'));
+}
+
+std::wstring MakeTempDir(const std::wstring& hint) {
+  static std::atomic<int> counter{0};
+  wchar_t temp[MAX_PATH + 1];
+  DWORD n = GetTempPathW(MAX_PATH + 1, temp);
+  std::wstring base(temp, n);
+  if (!base.empty() && base.back() == L'\\') base.pop_back();
+  std::wstring dir = base + L"\\e2e_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+                     std::to_wstring(counter++) + L"_" + hint;
+  RemoveTree(dir);
+  MakeDirs(dir);
+  return dir;
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+  return ok && written == bytes.size();
+}
+
+std::string ReadFileBytes(const std::wstring& path) {
+  std::string data;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return data;
+  char buffer[65536];
+  DWORD read = 0;
+  while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) data.append(buffer, read);
+  CloseHandle(file);
+  return data;
+}
+
+bool FileExists(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirExists(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool MakeDirs(const std::wstring& path) {
+  if (path.empty() || DirExists(path)) return true;
+  size_t slash = path.find_last_of(L'\\');
+  if (slash != std::wstring::npos && slash > 2) MakeDirs(path.substr(0, slash));
+  return CreateDirectoryW(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+bool CopyFileTo(const std::wstring& from, const std::wstring& to) {
+  return CopyFileW(from.c_str(), to.c_str(), FALSE) != 0;
+}
+
+bool RemoveTree(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL | (attributes & FILE_ATTRIBUTE_DIRECTORY));
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return DeleteFileW(path.c_str()) || RemoveDirectoryW(path.c_str());
+  }
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring name = data.cFileName;
+      if (name != L"." && name != L"..") RemoveTree(path + L"\\" + name);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+  }
+  return RemoveDirectoryW(path.c_str()) != 0;
+}
+
+namespace {
+
+void ReadTreeInto(const std::wstring& root, const std::wstring& relative, Tree* tree) {
+  WIN32_FIND_DATAW data;
+  std::wstring dir = relative.empty() ? root : root + L"\\" + relative;
+  HANDLE find = FindFirstFileW((dir + L"\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    std::wstring name = data.cFileName;
+    if (name == L"." || name == L"..") continue;
+    std::wstring child = relative.empty() ? name : relative + L"\\" + name;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      (*tree)[child + L"\\"] = "";
+      ReadTreeInto(root, child, tree);
+    } else {
+      (*tree)[child] = ReadFileBytes(root + L"\\" + child);
+    }
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+}
+
+}  // namespace
+
+Tree ReadTree(const std::wstring& root) {
+  Tree tree;
+  ReadTreeInto(root, L"", &tree);
+  return tree;
+}
+
+bool WriteTree(const std::wstring& root, const Tree& tree) {
+  bool ok = MakeDirs(root);
+  for (const auto& [relative, content] : tree) {
+    std::wstring path = root + L"\\" + relative;
+    if (!relative.empty() && relative.back() == L'\\') {
+      ok = MakeDirs(path.substr(0, path.size() - 1)) && ok;
+      continue;
+    }
+    ok = MakeDirs(path.substr(0, path.find_last_of(L'\\'))) && ok;
+    ok = WriteFileBytes(path, content) && ok;
+  }
+  return ok;
+}
+
+uint64_t TreeHash(const std::wstring& root) {
+  uint64_t hash = 1469598103934665603ull;
+  auto mix = [&hash](const std::string& bytes) {
+    for (unsigned char c : bytes) {
+      hash ^= c;
+      hash *= 1099511628211ull;
+    }
+    hash ^= 0xFF;
+    hash *= 1099511628211ull;
+  };
+  for (const auto& [relative, content] : ReadTree(root)) {
+    mix(ToUtf8(relative));
+    mix(content);
+  }
+  return hash;
+}
+
+bool Start(const std::wstring& command_line, PROCESS_INFORMATION* info) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  std::wstring mutable_line = command_line;
+  return CreateProcessW(nullptr, mutable_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, info) != 0;
+}
+
+RunResult Run(const std::wstring& command_line, const std::wstring& cwd, DWORD timeout_ms,
+              bool capture_output) {
+  RunResult result;
+  SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+  HANDLE read_end = nullptr, write_end = nullptr;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  if (capture_output && CreatePipe(&read_end, &write_end, &inheritable, 0)) {
+    SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = write_end;
+    startup.hStdError = write_end;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  }
+  std::wstring mutable_line = command_line;
+  PROCESS_INFORMATION info = {};
+  auto begin = std::chrono::steady_clock::now();
+  result.started = CreateProcessW(nullptr, mutable_line.data(), nullptr, nullptr,
+                                  write_end != nullptr, CREATE_NO_WINDOW, nullptr,
+                                  cwd.empty() ? nullptr : cwd.c_str(), &startup, &info) != 0;
+  if (write_end) CloseHandle(write_end);
+  if (!result.started) {
+    if (read_end) CloseHandle(read_end);
+    return result;
+  }
+  std::thread reader;
+  if (read_end) {
+    reader = std::thread([read_end, &result] {
+      char buffer[4096];
+      DWORD read = 0;
+      while (ReadFile(read_end, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+        result.output.append(buffer, read);
+      }
+    });
+  }
+  result.finished = WaitForSingleObject(info.hProcess, timeout_ms) == WAIT_OBJECT_0;
+  if (!result.finished) {
+    TerminateProcess(info.hProcess, 1);
+    WaitForSingleObject(info.hProcess, 5000);
+  }
+  result.seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  GetExitCodeProcess(info.hProcess, &result.exit_code);
+  if (reader.joinable()) reader.join();
+  if (read_end) CloseHandle(read_end);
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  return result;
+}
+
+std::wstring Quote(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
+  std::wstring out = L"\"";
+  size_t backslashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    out.push_back(c);
+  }
+  out.append(backslashes * 2, L'\\');
+  out.push_back(L'"');
+  return out;
+}
+
+bool MakePackage(const std::wstring& source_dir, const std::wstring& package) {
+  RunResult r = Run(Quote(BinDir() + L"\\7z.exe") + L" a -t7z -bd -y " + Quote(package) + L" .\\*",
+                    source_dir, 120000, true);
+  return r.started && r.finished && r.exit_code == 0;
+}
+
+std::wstring LogFilePath() {
+  wchar_t app_data[MAX_PATH];
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, app_data))) {
+    return std::wstring();
+  }
+  return std::wstring(app_data) + L"\\ZeltorCloudGame2\\log\\update_cg.log";
+}
+
+std::vector<LogLine> ParseLog(const std::string& text) {
+  static const std::regex prefix(
+      R"(^\[(\d+):(\d+):(\d{4}/\d{2}:\d{2}:\d{2}\.\d{3}):([A-Z0-9]+):([^:]*):([^():]+)\((\d+)\)\] (.*)$)");
+  std::vector<LogLine> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string raw = text.substr(start, end - start);
+    if (!raw.empty() && raw.back() == '\r') raw.pop_back();
+    LogLine line;
+    std::smatch m;
+    if (std::regex_match(raw, m, prefix)) {
+      line.pid = static_cast<unsigned>(std::stoul(m[1]));
+      line.tid = static_cast<unsigned>(std::stoul(m[2]));
+      line.timestamp = m[3];
+      line.severity = m[4];
+      line.user = m[5];
+      line.file = m[6];
+      line.line = std::stoi(m[7]);
+      line.text = m[8];
+    } else {
+      line.text = raw;
+    }
+    lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+namespace {
+
+DialogReport ReadDialogReport(const std::wstring& path) {
+  DialogReport report;
+  std::string text = ReadFileBytes(path);
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    size_t eq = line.find('=');
+    if (eq != std::string::npos) {
+      std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+      if (key == "found") report.found = value == "1";
+      if (key == "text") report.text = value;
+      if (key == "finished_lines") report.finished_lines = std::stoi(value);
+      if (key == "closed") report.closed = value == "1";
+      if (key == "screenshot") report.screenshot = value == "1";
+    }
+    start = end + 1;
+  }
+  return report;
+}
+
+}  // namespace
+
+UpdateRun RunUpdater(const std::wstring& arguments, const UpdateOptions& options) {
+  UpdateRun run;
+  run.dialog_expected = options.expect_dialog;
+  const std::wstring log_path = LogFilePath();
+  const size_t before = ReadFileBytes(log_path).size();
+
+  PROCESS_INFORMATION helper = {};
+  bool helper_started = false;
+  std::wstring report_path;
+  if (options.expect_dialog) {
+    report_path = MakeTempDir(L"dialog") + L"\\report.txt";
+    std::wstring helper_line = Quote(BinDir() + L"\\dialog_helper.exe") + L" --result " +
+                               Quote(report_path) + L" --log " + Quote(log_path) +
+                               L" --wait-ms 60000";
+    if (!options.screenshot_request.empty()) {
+      helper_line += L" --screenshot-request " + Quote(options.screenshot_request);
+    }
+    helper_started = Start(helper_line, &helper);
+  }
+  run.process = Run(Quote(BinDir() + L"\\update.exe") + L" " + arguments, options.cwd,
+                    options.timeout_ms);
+  if (helper_started) {
+    if (WaitForSingleObject(helper.hProcess, 10000) != WAIT_OBJECT_0) {
+      TerminateProcess(helper.hProcess, 1);
+    }
+    CloseHandle(helper.hThread);
+    CloseHandle(helper.hProcess);
+    run.dialog = ReadDialogReport(report_path);
+  }
+  std::string all = ReadFileBytes(log_path);
+  run.log = all.size() >= before ? all.substr(before) : all;
+  run.lines = ParseLog(run.log);
+  return run;
+}
+
+std::vector<std::map<std::string, std::string>> ReadClientRecords(const std::wstring& record_file) {
+  std::vector<std::map<std::string, std::string>> records;
+  std::string text = ReadFileBytes(record_file);
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    std::map<std::string, std::string> record;
+    size_t field = 0;
+    while (field <= line.size()) {
+      size_t bar = line.find('|', field);
+      if (bar == std::string::npos) bar = line.size();
+      std::string item = line.substr(field, bar - field);
+      size_t eq = item.find('=');
+      if (eq != std::string::npos) record[item.substr(0, eq)] = item.substr(eq + 1);
+      field = bar + 1;
+    }
+    if (!record.empty()) records.push_back(record);
+    start = end + 1;
+  }
+  return records;
+}
+
+int CountOccurrences(const std::string& text, const std::string& needle) {
+  int count = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+std::wstring HostToWindowsPath(const std::string& host_path) {
+  std::wstring out = L"Z:";
+  for (char c : host_path) out.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(c));
+  return out;
+}
+
+}  // namespace e2e

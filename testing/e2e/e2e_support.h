@@ -1,0 +1,126 @@
+#ifndef TESTING_E2E_E2E_SUPPORT_H_
+#define TESTING_E2E_E2E_SUPPORT_H_
+
+// Helpers for tests that run the real update.exe, 7-Zip and client programs
+// on real folders. Deliberately written on plain Win32 and the standard
+// library, independent of the code under test.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+std::string ToUtf8(const std::wstring& wide);
+std::wstring FromUtf8(const std::string& utf8);
+
+// The folder of the running test program (where update.exe and friends lie).
+std::wstring BinDir();
+// A fresh, empty folder below the temp folder, unique within this run.
+std::wstring MakeTempDir(const std::wstring& hint);
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
+// Empty when the file cannot be read.
+std::string ReadFileBytes(const std::wstring& path);
+bool FileExists(const std::wstring& path);
+bool DirExists(const std::wstring& path);
+// Creates the directory and its parents.
+bool MakeDirs(const std::wstring& path);
+bool CopyFileTo(const std::wstring& from, const std::wstring& to);
+// Deletes a tree, clearing read-only bits; true when nothing is left.
+bool RemoveTree(const std::wstring& path);
+
+// Relative path (with '\') -> content, of every file below `root`.
+using Tree = std::map<std::wstring, std::string>;
+Tree ReadTree(const std::wstring& root);
+// Writes every file of `tree` below `root`, creating directories.
+bool WriteTree(const std::wstring& root, const Tree& tree);
+// A 64-bit FNV-1a digest of every path and content below `root`.
+uint64_t TreeHash(const std::wstring& root);
+
+struct RunResult {
+  bool started = false;
+  bool finished = false;  // ended within the time limit
+  DWORD exit_code = 0;
+  double seconds = 0;
+  std::string output;  // standard output and error, when captured
+};
+
+// Runs `command_line` (program quoted by the caller) in `cwd` (empty: ours),
+// waits at most `timeout_ms`, kills it after that.
+RunResult Run(const std::wstring& command_line, const std::wstring& cwd = L"",
+              DWORD timeout_ms = 120000, bool capture_output = false);
+
+// Starts a process and returns its handles without waiting.
+bool Start(const std::wstring& command_line, PROCESS_INFORMATION* info);
+
+// Quotes one argument the way CommandLineToArgvW splits it back.
+std::wstring Quote(const std::wstring& arg);
+
+// Makes a 7-Zip archive `package` of the contents of `source_dir`.
+bool MakePackage(const std::wstring& source_dir, const std::wstring& package);
+
+// The updater's log file in this user's roaming application-data folder.
+std::wstring LogFilePath();
+
+// One line of the updater's log.
+struct LogLine {
+  unsigned pid = 0;
+  unsigned tid = 0;
+  std::string timestamp;  // MMDD/HH:MM:SS.mmm
+  std::string severity;
+  std::string user;
+  std::string file;
+  int line = 0;
+  std::string text;
+  std::string Where() const { return file + "(" + std::to_string(line) + ")"; }
+};
+// Parses the log text into lines; lines without a prefix (such as the empty
+// lines after "update finished ") are kept with an empty `file`.
+std::vector<LogLine> ParseLog(const std::string& text);
+
+// What the failure-dialog helper saw.
+struct DialogReport {
+  bool found = false;
+  std::string text;
+  int finished_lines = -1;  // "update finished " lines in the log when it was found
+  bool closed = false;
+  bool screenshot = false;
+};
+
+// One run of update.exe with a helper standing by to answer the dialog.
+struct UpdateRun {
+  RunResult process;
+  std::string log;  // what this run appended to the log
+  std::vector<LogLine> lines;
+  DialogReport dialog;
+  bool dialog_expected = false;
+};
+
+struct UpdateOptions {
+  bool expect_dialog = false;
+  std::wstring screenshot_request;  // Windows path of a request file, or empty
+  DWORD timeout_ms = 120000;
+  std::wstring cwd;
+};
+
+// Runs update.exe with `arguments` (already quoted), waits for it and gathers
+// the log lines it appended. With expect_dialog, a dialog helper waits for
+// the failure box and presses OK.
+UpdateRun RunUpdater(const std::wstring& arguments, const UpdateOptions& options = {});
+
+// The client's start records (one per start) written to `record_file`.
+std::vector<std::map<std::string, std::string>> ReadClientRecords(const std::wstring& record_file);
+
+// How often `needle` occurs in `text`.
+int CountOccurrences(const std::string& text, const std::string& needle);
+
+// Converts a host (Linux) path to the Z: drive form Wine maps it to.
+std::wstring HostToWindowsPath(const std::string& host_path);
+
+}  // namespace e2e
+
+#endif  // TESTING_E2E_E2E_SUPPORT_H_

@@ -1,0 +1,505 @@
+// Runs the real update.exe under Wine with the real 7-Zip on real folders and
+// checks the installed files, the started client, the log and the dialog.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "testing/e2e/e2e_support.h"
+
+namespace e2e {
+namespace {
+
+constexpr char kDialogText[] = "请手动下载最新的安装包";
+
+// A version of the client: the client program, its version file and data.
+Tree ClientTree(const std::string& version) {
+  return {
+      {L"version.txt", version + "\n"},
+      {L"data\\common.txt", "common " + version},
+      {L"data\\v" + FromUtf8(version) + L".txt", "only in " + version},
+      {L"empty\\", ""},
+  };
+}
+
+class UpdaterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    work_ = MakeTempDir(L"work");
+    record_file_ = work_ + L"\\client_runs.txt";
+    SetEnvironmentVariableW(L"CLIENT_RECORD_FILE", record_file_.c_str());
+  }
+  void TearDown() override {
+    SetEnvironmentVariableW(L"CLIENT_RECORD_FILE", nullptr);
+    RemoveTree(work_);
+  }
+
+  // Installs `version` below root\Client, with the client program.
+  void Install(const std::wstring& client_dir, const std::string& version) {
+    ASSERT_TRUE(WriteTree(client_dir, ClientTree(version)));
+    ASSERT_TRUE(CopyFileTo(BinDir() + L"\\ZeltorCloudPlay.exe", client_dir + L"\\ZeltorCloudPlay.exe"));
+  }
+
+  // A package holding Client\... of `version`.
+  std::wstring Package(const std::string& version, const std::wstring& name = L"update.7z") {
+    std::wstring source = MakeTempDir(L"pkgsrc");
+    Install(source + L"\\Client", version);
+    std::wstring package = work_ + L"\\" + name;
+    EXPECT_TRUE(MakePackage(source, package));
+    RemoveTree(source);
+    return package;
+  }
+
+  std::vector<std::map<std::string, std::string>> ClientStarts() {
+    // The client records its start right after it was created; give it a moment.
+    for (int i = 0; i < 100; ++i) {
+      auto records = ReadClientRecords(record_file_);
+      if (!records.empty()) return records;
+      Sleep(50);
+    }
+    return {};
+  }
+
+  std::wstring work_;
+  std::wstring record_file_;
+};
+
+std::wstring Args(int pid, const std::wstring& root, const std::wstring& package) {
+  std::wstring args = L"--pid=" + std::to_wstring(pid) + L" --root_dir=" + Quote(root);
+  if (!package.empty()) args += L" --unzip=" + Quote(package);
+  return args;
+}
+
+// The lines of `run` written from `file`, as "file(line) SEVERITY text".
+std::vector<std::string> Steps(const UpdateRun& run) {
+  std::vector<std::string> steps;
+  for (const LogLine& line : run.lines) {
+    if (line.file.empty()) continue;
+    steps.push_back(line.Where() + " " + line.severity + " " + line.text);
+  }
+  return steps;
+}
+
+const LogLine* FindLine(const UpdateRun& run, const std::string& prefix) {
+  for (const LogLine& line : run.lines) {
+    if (!line.file.empty() && line.text.rfind(prefix, 0) == 0) return &line;
+  }
+  return nullptr;
+}
+
+int CountLines(const UpdateRun& run, const std::string& prefix) {
+  int count = 0;
+  for (const LogLine& line : run.lines) {
+    if (!line.file.empty() && line.text.rfind(prefix, 0) == 0) ++count;
+  }
+  return count;
+}
+
+// A failed update: dialog shown with its text before the final line, then
+// "update finished 0", exit code 0.
+void ExpectFailureDialog(const UpdateRun& run) {
+  EXPECT_TRUE(run.process.finished);
+  EXPECT_EQ(run.process.exit_code, 0u);
+  EXPECT_TRUE(run.dialog.found) << "no failure dialog appeared";
+  EXPECT_EQ(run.dialog.text, kDialogText);
+  EXPECT_TRUE(run.dialog.closed);
+  const LogLine* finished = FindLine(run, "update finished ");
+  ASSERT_NE(finished, nullptr);
+  EXPECT_EQ(finished->text, "update finished 0");
+  // When the box was up, this run had not yet written its final line.
+  int finished_before = CountOccurrences(ReadFileBytes(LogFilePath()), "update finished ") - 1;
+  EXPECT_EQ(run.dialog.finished_lines, finished_before);
+}
+
+void ExpectSuccess(const UpdateRun& run) {
+  EXPECT_TRUE(run.process.finished);
+  EXPECT_EQ(run.process.exit_code, 0u);
+  const LogLine* finished = FindLine(run, "update finished ");
+  ASSERT_NE(finished, nullptr) << run.log;
+  EXPECT_EQ(finished->text, "update finished 1") << run.log;
+}
+
+TEST_F(UpdaterTest, PackageMode_OverwritesAddsDeletesPackageAndStartsClient) {
+  const std::wstring root = work_ + L"\\root";
+  Install(root + L"\\Client", "1");
+  const std::wstring package = Package("2");
+  PROCESS_INFORMATION old_client = {};
+  ASSERT_TRUE(Start(Quote(BinDir() + L"\\client_old.exe") + L" 300", &old_client));
+  const int pid = static_cast<int>(old_client.dwProcessId);
+
+  UpdateRun run = RunUpdater(Args(pid, root, package));
+  CloseHandle(old_client.hThread);
+  CloseHandle(old_client.hProcess);
+
+  ExpectSuccess(run);
+  // The new version's files overwrite and add; files only in the old stay.
+  Tree installed = ReadTree(root + L"\\Client");
+  EXPECT_EQ(installed[L"version.txt"], "2\n");
+  EXPECT_EQ(installed[L"data\\common.txt"], "common 2");
+  EXPECT_EQ(installed[L"data\\v2.txt"], "only in 2");
+  EXPECT_EQ(installed[L"data\\v1.txt"], "only in 1");
+  EXPECT_FALSE(FileExists(package));
+
+  auto starts = ClientStarts();
+  ASSERT_EQ(starts.size(), 1u);
+  EXPECT_EQ(starts[0]["version"], "2");
+  EXPECT_EQ(starts[0]["cmd"], "\"" + ToUtf8(root) + "\\Client\\ZeltorCloudPlay.exe\"");
+
+  const std::string exe_dir = ToUtf8(BinDir());
+  const std::vector<std::string> expected = {
+      "main.cc(44) INFO origin cmdline:" + ToUtf8(Args(pid, root, package)),
+      "main.cc(66) INFO update with pid:" + std::to_string(pid) + ",unzip:" + ToUtf8(package) +
+          " ," + ToUtf8(root),
+      "update.cc(17) INFO wait result 1",
+      "update.cc(93) INFO launch 7z vaild:1 cmd:\"" + exe_dir + "\\7z.exe\" x " +
+          ToUtf8(Quote(package)) + " -aoa " + ToUtf8(Quote(L"-o\"" + root + L"\"")),
+      "update.cc(97) INFO 7z exit with code:0,ret:1",
+      "update.cc(100) INFO remove the zip file",
+      "update.cc(56) INFO launch process vaild:1 path:\"" + ToUtf8(root) +
+          "\\Client\\ZeltorCloudPlay.exe\"",
+      "main.cc(74) INFO update finished 1",
+  };
+  EXPECT_EQ(Steps(run), expected) << run.log;
+}
+
+TEST_F(UpdaterTest, StagedMode_ReplacesClientKeepsTmpFolderAndStartsClient) {
+  const std::wstring root = work_ + L"\\root";
+  Install(root + L"\\Client", "1");
+  Install(root + L"\\zeltorcg_update_tmp\\Client", "2");
+  ASSERT_TRUE(WriteFileBytes(root + L"\\zeltorcg_update_tmp\\other.txt", "stays"));
+
+  UpdateRun run = RunUpdater(Args(0, root, L""));
+
+  ExpectSuccess(run);
+  Tree installed = ReadTree(root + L"\\Client");
+  EXPECT_EQ(installed[L"version.txt"], "2\n");
+  EXPECT_EQ(installed.count(L"data\\v1.txt"), 0u) << "old files must be gone";
+  EXPECT_EQ(installed[L"data\\v2.txt"], "only in 2");
+  EXPECT_TRUE(DirExists(root + L"\\zeltorcg_update_tmp"));
+  EXPECT_FALSE(DirExists(root + L"\\zeltorcg_update_tmp\\Client"));
+  EXPECT_EQ(ReadFileBytes(root + L"\\zeltorcg_update_tmp\\other.txt"), "stays");
+  EXPECT_EQ(FindLine(run, "wait result"), nullptr) << "pid 0 means no wait";
+
+  const std::string r = ToUtf8(root);
+  const std::vector<std::string> expected = {
+      "main.cc(44) INFO origin cmdline:" + ToUtf8(Args(0, root, L"")),
+      "main.cc(66) INFO update with pid:0,unzip: ," + r,
+      "update.cc(29) INFO delete file result:1," + r + "\\Client",
+      "update.cc(46) INFO move result:1,from:" + r + "\\zeltorcg_update_tmp\\Client,to:" + r,
+      "update.cc(56) INFO launch process vaild:1 path:\"" + r + "\\Client\\ZeltorCloudPlay.exe\"",
+      "main.cc(74) INFO update finished 1",
+  };
+  EXPECT_EQ(Steps(run), expected) << run.log;
+  auto starts = ClientStarts();
+  ASSERT_EQ(starts.size(), 1u);
+  EXPECT_EQ(starts[0]["version"], "2");
+}
+
+TEST_F(UpdaterTest, Log_EveryRunEndsWithTwoEmptyLinesAndAppends) {
+  const std::wstring root = work_ + L"\\root";
+  Install(root + L"\\Client", "1");
+  Install(root + L"\\zeltorcg_update_tmp\\Client", "2");
+  const size_t before = ReadFileBytes(LogFilePath()).size();
+  UpdateRun first = RunUpdater(Args(0, root, L""));
+  ExpectSuccess(first);
+  ASSERT_GE(first.log.size(), 3u);
+  EXPECT_EQ(first.log.substr(first.log.size() - 3), "1\n\n\n") << "two empty lines end a run";
+
+  Install(root + L"\\zeltorcg_update_tmp\\Client", "3");
+  UpdateRun second = RunUpdater(Args(0, root, L""));
+  ExpectSuccess(second);
+  const std::string all = ReadFileBytes(LogFilePath());
+  EXPECT_EQ(all.size(), before + first.log.size() + second.log.size()) << "the log only grows";
+
+  // Each line carries pid, tid, timestamp, severity and user name.
+  const LogLine* request = FindLine(second, "update with pid:");
+  ASSERT_NE(request, nullptr);
+  EXPECT_NE(request->pid, 0u);
+  EXPECT_NE(request->tid, 0u);
+  EXPECT_EQ(request->severity, "INFO");
+  wchar_t user[256] = {};
+  GetEnvironmentVariableW(L"USERNAME", user, 256);
+  EXPECT_EQ(request->user, ToUtf8(user));
+}
+
+TEST_F(UpdaterTest, OldClient_ExitingAfterOneSecondIsAwaited) {
+  const std::wstring root = work_ + L"\\root";
+  Install(root + L"\\Client", "1");
+  Install(root + L"\\zeltorcg_update_tmp\\Client", "2");
+  PROCESS_INFORMATION old_client = {};
+  ASSERT_TRUE(Start(Quote(BinDir() + L"\\client_old.exe") + L" 1000", &old_client));
+  UpdateRun run = RunUpdater(Args(static_cast<int>(old_client.dwProcessId), root, L""));
+  DWORD old_exit = STILL_ACTIVE;
+  GetExitCodeProcess(old_client.hProcess, &old_exit);
+  CloseHandle(old_client.hThread);
+  CloseHandle(old_client.hProcess);
+
+  ExpectSuccess(run);
+  const LogLine* wait = FindLine(run, "wait result ");
+  ASSERT_NE(wait, nullptr);
+  EXPECT_EQ(wait->text, "wait result 1");
+  EXPECT_EQ(old_exit, 0u) << "the old client ended on its own";
+  EXPECT_GE(run.process.seconds, 0.5) << "the updater waited for the old client";
+}
+
+TEST_F(UpdaterTest, OldClient_NeverExitingIsGivenTenSecondsThenUpdateGoesOn) {
+  const std::wstring root = work_ + L"\\root";
+  Install(root + L"\\Client", "1");
+  const std::wstring package = Package("2");
+  PROCESS_INFORMATION old_client = {};
+  ASSERT_TRUE(Start(Quote(BinDir() + L"\\client_old.exe") + L" forever", &old_client));
+  UpdateRun run = RunUpdater(Args(static_cast<int>(old_client.dwProcessId), root, package));
+  TerminateProcess(old_client.hProcess, 0);
+  CloseHandle(old_client.hThread);
+  CloseHandle(old_client.hProcess);
+
+  ExpectSuccess(run);
+  const LogLine* wait = FindLine(run, "wait result ");
+  ASSERT_NE(wait, nullptr);
+  EXPECT_EQ(wait->text, "wait result 0");
+  EXPECT_GE(run.process.seconds, 9.5);
+  EXPECT_EQ(ReadFileBytes(root + L"\\Client\\version.txt"), "2\n");
+}
+
+TEST_F(UpdaterTest, Pid_OfMissingProcessIsNotAwaited) {
+  const std::wstring root = work_ + L"\\root";
+  Install(root + L"\\Client", "1");
+  Install(root + L"\\zeltorcg_update_tmp\\Client", "2");
+  // A process that ran and ended: its id names nothing now.
+  RunResult gone = Run(Quote(BinDir() + L"\\client_old.exe") + L" 0");
+  ASSERT_TRUE(gone.finished);
+  UpdateRun run = RunUpdater(L"--pid=4000000 --root_dir=" + Quote(root));
+  ExpectSuccess(run);
+  EXPECT_EQ(FindLine(run, "wait result"), nullptr);
+  EXPECT_LT(run.process.seconds, 9.0);
+}
+
+TEST_F(UpdaterTest, Pid_BadValuesCountAsAbsentAndAreReported) {
+  const std::wstring root = work_ + L"\\root";
+  struct {
+    std::wstring value;
+    std::string logged_pid;
+    bool warned;
+  } cases[] = {
+      {L"1234abc", "1234", false},
+      {L"-5", "-5", false},
+      {L"abc", "0", true},
+      {L"", "0", true},
+      {L"\x4E00\x4E8C", "0", true},
+      {L"2147483648", "0", true},
+      {L"-2147483649", "0", true},
+      {L"2147483647", "2147483647", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(ToUtf8(c.value));
+    RemoveTree(root);
+    Install(root + L"\\Client", "1");
+    Install(root + L"\\zeltorcg_update_tmp\\Client", "2");
+    UpdateRun run = RunUpdater(L"--pid=" + Quote(c.value) + L" --root_dir=" + Quote(root));
+    ExpectSuccess(run);
+    const LogLine* request = FindLine(run, "update with pid:");
+    ASSERT_NE(request, nullptr) << run.log;
+    EXPECT_EQ(request->text, "update with pid:" + c.logged_pid + ",unzip: ," + ToUtf8(root));
+    const LogLine* warning = FindLine(run, "ignoring pid value");
+    EXPECT_EQ(warning != nullptr, c.warned) << run.log;
+    if (warning) {
+      EXPECT_EQ(warning->severity, "WARNING");
+      EXPECT_NE(warning->text.find("\"" + ToUtf8(c.value) + "\""), std::string::npos);
+    }
+  }
+}
+
+TEST_F(UpdaterTest, Unpacker_MissingFailsWithDialogAndKeepsPackage) {
+  // A copy of the updater in a folder without 7z.exe.
+  const std::wstring lonely = work_ + L"\\lonely";
+  ASSERT_TRUE(MakeDirs(lonely));
+  ASSERT_TRUE(CopyFileTo(BinDir() + L"\\update.exe", lonely + L"\\update.exe"));
+  const std::wstring root = work_ + L"\\root";
+  Install(root + L"\\Client", "1");
+  const std::wstring package = Package("2");
+  const uint64_t before = TreeHash(root);
+
+  // RunUpdater starts the updater beside the test; this one lies elsewhere.
+  PROCESS_INFORMATION helper = {};
+  const std::wstring report = work_ + L"\\dialog.txt";
+  ASSERT_TRUE(Start(Quote(BinDir() + L"\\dialog_helper.exe") + L" --result " + Quote(report) +
+                        L" --wait-ms 60000",
+                    &helper));
+  const size_t log_before = ReadFileBytes(LogFilePath()).size();
+  RunResult result = Run(Quote(lonely + L"\\update.exe") + L" " + Args(0, root, package));
+  WaitForSingleObject(helper.hProcess, 10000);
+  CloseHandle(helper.hThread);
+  CloseHandle(helper.hProcess);
+  UpdateRun run;
+  run.process = result;
+  run.log = ReadFileBytes(LogFilePath()).substr(log_before);
+  run.lines = ParseLog(run.log);
+
+  EXPECT_TRUE(result.finished);
+  EXPECT_EQ(result.exit_code, 0u);
+  EXPECT_NE(ReadFileBytes(report).find("found=1"), std::string::npos);
+  const LogLine* launch = FindLine(run, "launch 7z vaild:");
+  ASSERT_NE(launch, nullptr) << run.log;
+  EXPECT_EQ(launch->text.substr(0, 18), "launch 7z vaild:0 ");
+  const LogLine* failed = FindLine(run, "7z launch failed");
+  ASSERT_NE(failed, nullptr);
+  EXPECT_EQ(failed->Where(), "update.cc(105)");
+  EXPECT_EQ(failed->severity, "ERROR");
+  EXPECT_NE(FindLine(run, "update finished 0"), nullptr);
+  EXPECT_TRUE(FileExists(package));
+  EXPECT_EQ(TreeHash(root), before);
+  EXPECT_TRUE(ReadClientRecords(record_file_).empty());
+}
+
+TEST_F(UpdaterTest, Package_CorruptOrMissingFailsWithDialogAndKeepsEverything) {
+  const std::wstring root = work_ + L"\\root";
+  Install(root + L"\\Client", "1");
+  const std::wstring good = Package("2");
+  const std::string archive = ReadFileBytes(good);
+  struct {
+    const char* name;
+    std::string bytes;  // empty: no file at all
+  } cases[] = {
+      {"random bytes", std::string(4096, '\x5A')},
+      {"truncated archive", archive.substr(0, archive.size() / 2)},
+      {"missing file", ""},
+  };
+  char* shot_dir = nullptr;
+  size_t shot_len = 0;
+  _dupenv_s(&shot_dir, &shot_len, "XVFB_SHOT_DIR");
+  bool first = true;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::wstring package = work_ + L"\\bad.7z";
+    DeleteFileW(package.c_str());
+    if (!c.bytes.empty()) ASSERT_TRUE(WriteFileBytes(package, c.bytes));
+    const uint64_t before = TreeHash(root);
+    UpdateOptions options;
+    options.expect_dialog = true;
+    if (first && shot_dir) {
+      options.screenshot_request = HostToWindowsPath(shot_dir) + L"\\failure_dialog.request";
+    }
+    first = false;
+    UpdateRun run = RunUpdater(Args(0, root, package), options);
+    ExpectFailureDialog(run);
+    const LogLine* exit = FindLine(run, "7z exit with code:");
+    ASSERT_NE(exit, nullptr) << run.log;
+    EXPECT_EQ(exit->Where(), "update.cc(97)");
+    EXPECT_NE(exit->text, "7z exit with code:0,ret:1");
+    EXPECT_EQ(exit->text.substr(exit->text.size() - 6), ",ret:1");
+    EXPECT_EQ(FindLine(run, "remove the zip file"), nullptr);
+    EXPECT_EQ(FindLine(run, "launch process vaild:"), nullptr) << "no client may start";
+    EXPECT_EQ(TreeHash(root), before) << "the installation is untouched";
+    if (!c.bytes.empty()) EXPECT_EQ(ReadFileBytes(package), c.bytes) << "the package is kept";
+  }
+  free(shot_dir);
+  EXPECT_TRUE(ReadClientRecords(record_file_).empty());
+}
+
+TEST_F(UpdaterTest, Staged_MissingStagedFolderKeepsInstallation) {
+  const std::wstring root = work_ + L"\\root";
+  Install(root + L"\\Client", "1");
+  const uint64_t before = TreeHash(root);
+  UpdateOptions options;
+  options.expect_dialog = true;
+  UpdateRun run = RunUpdater(Args(0, root, L""), options);
+  ExpectFailureDialog(run);
+  EXPECT_EQ(TreeHash(root), before);
+  EXPECT_EQ(FindLine(run, "delete file result:"), nullptr) << "nothing may be deleted";
+  const LogLine* missing = FindLine(run, "staged client directory missing");
+  ASSERT_NE(missing, nullptr) << run.log;
+  EXPECT_EQ(missing->severity, "ERROR");
+  EXPECT_NE(missing->text.find(ToUtf8(root) + "\\zeltorcg_update_tmp\\Client"), std::string::npos);
+  EXPECT_TRUE(ReadClientRecords(record_file_).empty());
+}
+
+TEST_F(UpdaterTest, Staged_NoSwitchesAtAllChangesNothing) {
+  // An empty root must not become the current drive's root or folder.
+  const std::wstring cwd = work_ + L"\\cwd";
+  Install(cwd + L"\\Client", "1");
+  const uint64_t before = TreeHash(cwd);
+  UpdateOptions options;
+  options.expect_dialog = true;
+  options.cwd = cwd;
+  UpdateRun run = RunUpdater(L"", options);
+  ExpectFailureDialog(run);
+  const LogLine* request = FindLine(run, "update with pid:");
+  ASSERT_NE(request, nullptr);
+  EXPECT_EQ(request->text, "update with pid:0,unzip: ,");
+  EXPECT_EQ(TreeHash(cwd), before);
+}
+
+TEST_F(UpdaterTest, Staged_InstalledFileHeldOpenFailsFiveDeletes) {
+  const std::wstring root = work_ + L"\\root";
+  Install(root + L"\\Client", "1");
+  Install(root + L"\\zeltorcg_update_tmp\\Client", "2");
+  // Another process holds a file of the installed client without delete sharing.
+  PROCESS_INFORMATION holder = {};
+  ASSERT_TRUE(Start(Quote(BinDir() + L"\\client_old.exe") + L" forever " +
+                        Quote(root + L"\\Client\\data\\common.txt"),
+                    &holder));
+  Sleep(500);
+  UpdateOptions options;
+  options.expect_dialog = true;
+  UpdateRun run = RunUpdater(Args(0, root, L""), options);
+  TerminateProcess(holder.hProcess, 0);
+  WaitForSingleObject(holder.hProcess, 5000);
+  CloseHandle(holder.hThread);
+  CloseHandle(holder.hProcess);
+
+  EXPECT_EQ(CountLines(run, "delete file result:0,"), 5) << run.log;
+  EXPECT_EQ(CountLines(run, "delete file result:1,"), 0);
+  // The held file survives; the staged copy is never lost.
+  EXPECT_EQ(ReadFileBytes(root + L"\\Client\\data\\common.txt"), "common 1");
+  const int moves = CountLines(run, "move result:");
+  EXPECT_GE(moves, 1);
+  EXPECT_LE(moves, 8);
+  if (FindLine(run, "update finished 0")) {
+    ExpectFailureDialog(run);
+    EXPECT_EQ(moves, 8);
+  }
+  Tree staged = ReadTree(root + L"\\zeltorcg_update_tmp\\Client");
+  Tree installed = ReadTree(root + L"\\Client");
+  const bool new_version_somewhere = staged[L"version.txt"] == "2\n" ||
+                                     installed[L"version.txt"] == "2\n" ||
+                                     ReadTree(root + L"\\Client\\Client")[L"version.txt"] == "2\n";
+  EXPECT_TRUE(new_version_somewhere) << run.log;
+}
+
+TEST_F(UpdaterTest, Root_WithBlanksAndNonAsciiWorksInBothModes) {
+  const std::wstring root = work_ + L"\\my games \x5347\x7EA7 caf\x00E9";
+  Install(root + L"\\Client", "1");
+  const std::wstring package = Package("2", L"paquet \x00E9t\x00E9.7z");
+  UpdateRun packaged = RunUpdater(Args(0, root, package));
+  ExpectSuccess(packaged);
+  EXPECT_EQ(ReadFileBytes(root + L"\\Client\\version.txt"), "2\n");
+  EXPECT_FALSE(FileExists(package));
+  const LogLine* origin = FindLine(packaged, "origin cmdline:");
+  ASSERT_NE(origin, nullptr);
+  EXPECT_EQ(origin->text, "origin cmdline:" + ToUtf8(Args(0, root, package))) << "UTF-8 in the log";
+
+  Install(root + L"\\zeltorcg_update_tmp\\Client", "3");
+  UpdateRun staged = RunUpdater(Args(0, root, L""));
+  ExpectSuccess(staged);
+  EXPECT_EQ(ReadFileBytes(root + L"\\Client\\version.txt"), "3\n");
+  auto starts = ClientStarts();
+  ASSERT_EQ(starts.size(), 2u);
+  EXPECT_EQ(starts[1]["exe"], ToUtf8(root) + "\\Client\\ZeltorCloudPlay.exe");
+}
+
+TEST_F(UpdaterTest, Client_MissingAfterInstallFailsWithDialog) {
+  const std::wstring root = work_ + L"\\root";
+  Install(root + L"\\Client", "1");
+  ASSERT_TRUE(WriteTree(root + L"\\zeltorcg_update_tmp\\Client", ClientTree("2")));  // no exe
+  UpdateOptions options;
+  options.expect_dialog = true;
+  UpdateRun run = RunUpdater(Args(0, root, L""), options);
+  ExpectFailureDialog(run);
+  const LogLine* launch = FindLine(run, "launch process vaild:");
+  ASSERT_NE(launch, nullptr) << run.log;
+  EXPECT_EQ(launch->text.substr(0, 22), "launch process vaild:0");
+  EXPECT_EQ(ReadFileBytes(root + L"\\Client\\version.txt"), "2\n");
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,51 @@
+#ifndef UPDATE_UPDATE_H_
+#define UPDATE_UPDATE_H_
+
+#include <cstdint>
+#include <string>
+
+#include "base/file_path.h"
+
+// The update procedure. Every step is logged with its outcome; nothing throws.
+// Paths are formed from the root directory exactly as given.
+
+// Waits at most 10 s for the client `pid` (when > 0) to end, installs the new
+// version (package mode when `package` is non-empty, else staged mode) and
+// starts the client. True only when the new version is installed and the
+// client was started.
+bool RunUpdate(int32_t pid, const std::wstring& root_dir, const std::wstring& package);
+
+// Extracts `package` over `root_dir` with the unpacker beside the executable
+// and deletes the package on success. False when the unpacker cannot start,
+// its exit code cannot be read, or it reports failure; the package is kept then.
+bool UnpackPackage(const std::wstring& root_dir, const std::wstring& package);
+
+// Replaces root_dir\Client by root_dir\zeltorcg_update_tmp\Client: deletes the
+// installed directory (5 attempts), then moves the staged one (8 attempts). A
+// missing staged directory fails at once and leaves the installation alone.
+bool ReplaceClientDirectory(const std::wstring& root_dir);
+
+// One move attempt of the staged client directory, to root_dir itself or, with
+// `to_client_dir`, to root_dir\Client.
+bool MoveStagedClient(const std::wstring& root_dir, bool to_client_dir);
+
+// Starts root_dir\Client\ZeltorCloudPlay.exe outside any job, without waiting.
+bool LaunchClient(const std::wstring& root_dir);
+
+// Package mode when `package` is non-empty, else staged mode.
+bool InstallNewVersion(const std::wstring& root_dir, const std::wstring& package);
+
+// The client's pid from the text of the "pid" switch: optional white space and
+// sign, then decimal digits; the rest is ignored ("1234abc" gives 1234). A text
+// without digits, or outside the signed 32-bit range, is treated as absent: it
+// is logged as a WARNING with the raw value and gives 0 (no wait).
+int32_t PidFromSwitchValue(const std::wstring& raw);
+
+// root_dir\Client and root_dir\zeltorcg_update_tmp\Client.
+base::FilePath InstalledClientDir(const std::wstring& root_dir);
+base::FilePath StagedClientDir(const std::wstring& root_dir);
+
+// True when the staged client directory exists; logs an ERROR naming it when not.
+bool StagedClientPresent(const std::wstring& root_dir);
+
+#endif  // UPDATE_UPDATE_H_
