@@ -28,7 +28,9 @@ void MakeClientTree(const std::wstring& client_dir, int files) {
   CopyFileTo(BinDir() + L"\\ZeltorCloudPlay.exe", client_dir + L"\\ZeltorCloudPlay.exe");
 }
 
-double Seconds(const RunResult& r) { return r.finished ? r.seconds : -1; }
+double Seconds(const RunResult& r) {
+  return r.finished ? r.seconds : -1;
+}
 
 // Local time of a FILETIME as seconds since midnight.
 double LocalSecondsOfDay(const FILETIME& utc) {
@@ -49,8 +51,10 @@ double LogSecondsOfDay(const std::string& stamp) {
 
 int main(int argc, char** argv) {
   std::vector<int> counts;
-  for (int i = 1; i < argc; ++i) counts.push_back(std::atoi(argv[i]));
-  if (counts.empty()) counts = {2000, 20000};
+  for (int i = 1; i < argc; ++i)
+    counts.push_back(std::atoi(argv[i]));
+  if (counts.empty())
+    counts = {2000, 20000};
   const std::wstring work = MakeTempDir(L"bench");
   SetEnvironmentVariableW(L"CLIENT_RECORD_FILE", (work + L"\\starts.txt").c_str());
   const std::wstring seven_zip = Quote(BinDir() + L"\\7z.exe");
@@ -72,9 +76,10 @@ int main(int argc, char** argv) {
 
     // The updater in package mode, on an installation of the same size.
     MakeClientTree(root + L"\\Client", files);
-    UpdateRun packaged = RunUpdater(L"--pid=0 --root_dir=" + Quote(root) + L" --unzip=" + Quote(package));
-    bench::Report("update", ("package mode, " + n + " files").c_str(), Seconds(packaged.process), "s",
-                  ("7z x, " + n + " files").c_str());
+    UpdateRun packaged =
+        RunUpdater(L"--pid=0 --root_dir=" + Quote(root) + L" --unzip=" + Quote(package));
+    bench::Report("update", ("package mode, " + n + " files").c_str(), Seconds(packaged.process),
+                  "s", ("7z x, " + n + " files").c_str());
 
     // A raw rename of a staged tree of the same size.
     const std::wstring staged = root + L"\\zeltorcg_update_tmp\\Client";
@@ -107,7 +112,8 @@ int main(int argc, char** argv) {
   for (int i = 0; i < 5; ++i) {
     MakeClientTree(root + L"\\zeltorcg_update_tmp\\Client", 10);
     PROCESS_INFORMATION old_client = {};
-    if (!Start(Quote(BinDir() + L"\\client_old.exe") + L" 1500", &old_client)) break;
+    if (!Start(Quote(BinDir() + L"\\client_old.exe") + L" 1500", &old_client))
+      break;
     UpdateRun run = RunUpdater(L"--pid=" + std::to_wstring(old_client.dwProcessId) +
                                L" --root_dir=" + Quote(root));
     FILETIME created, exited, kernel, user;

@@ -31,15 +31,17 @@ void PrintRun(const char* title, const UpdateRun& run) {
               run.process.seconds);
   std::printf("--- log lines written:\n%s", run.log.c_str());
   if (run.dialog_expected) {
-    std::printf("--- dialog: %s, text \"%s\", closed by OK: %s\n", run.dialog.found ? "shown" : "NOT SHOWN",
-                run.dialog.text.c_str(), run.dialog.closed ? "yes" : "no");
+    std::printf("--- dialog: %s, text \"%s\", closed by OK: %s\n",
+                run.dialog.found ? "shown" : "NOT SHOWN", run.dialog.text.c_str(),
+                run.dialog.closed ? "yes" : "no");
   }
 }
 
 bool InstallVersion(const std::wstring& client_dir, const std::string& version) {
-  Tree tree = {{L"version.txt", version + "\n"},
-               {L"readme.txt", "Sample client, version " + version},
-               {L"data\\level" + FromUtf8(version) + L".dat", std::string(1024, 'a' + version[0] % 26)}};
+  Tree tree = {
+      {L"version.txt", version + "\n"},
+      {L"readme.txt", "Sample client, version " + version},
+      {L"data\\level" + FromUtf8(version) + L".dat", std::string(1024, 'a' + version[0] % 26)}};
   return WriteTree(client_dir, tree) &&
          CopyFileTo(BinDir() + L"\\ZeltorCloudPlay.exe", client_dir + L"\\ZeltorCloudPlay.exe");
 }
@@ -59,9 +61,11 @@ int wmain(int argc, wchar_t** argv) {
   std::printf("Sample installation below %s\nLog file: %s\n", ToUtf8(root).c_str(),
               ToUtf8(LogFilePath()).c_str());
 
-  if (!InstallVersion(root + L"\\Client", "1")) return 1;
+  if (!InstallVersion(root + L"\\Client", "1"))
+    return 1;
   const std::wstring source = base + L"\\package source";
-  if (!InstallVersion(source + L"\\Client", "2")) return 1;
+  if (!InstallVersion(source + L"\\Client", "2"))
+    return 1;
   const std::wstring package = base + L"\\client-2.7z";
   if (!MakePackage(source, package)) {
     std::fprintf(stderr, "7z could not make the package\n");
@@ -71,7 +75,8 @@ int wmain(int argc, wchar_t** argv) {
 
   // 1. Package mode, with an old client that takes 1.5 s to exit.
   PROCESS_INFORMATION old_client = {};
-  if (!Start(Quote(BinDir() + L"\\client_old.exe") + L" 1500", &old_client)) return 1;
+  if (!Start(Quote(BinDir() + L"\\client_old.exe") + L" 1500", &old_client))
+    return 1;
   std::wstring args = L"--pid=" + std::to_wstring(old_client.dwProcessId) + L" --root_dir=" +
                       Quote(root) + L" --unzip=" + Quote(package);
   UpdateRun packaged = RunUpdater(args);
@@ -81,7 +86,8 @@ int wmain(int argc, wchar_t** argv) {
   PrintTree("installed after the package update", root);
 
   // 2. Staged mode.
-  if (!InstallVersion(root + L"\\zeltorcg_update_tmp\\Client", "3")) return 1;
+  if (!InstallVersion(root + L"\\zeltorcg_update_tmp\\Client", "3"))
+    return 1;
   UpdateRun staged = RunUpdater(L"--pid=0 --root_dir=" + Quote(root));
   PrintRun("staged mode", staged);
   PrintTree("installed after the staged update", root);
@@ -91,7 +97,8 @@ int wmain(int argc, wchar_t** argv) {
   WriteFileBytes(corrupt, "this is not an archive");
   UpdateOptions options;
   options.expect_dialog = true;
-  if (argc > 2) options.screenshot_request = argv[2];
+  if (argc > 2)
+    options.screenshot_request = argv[2];
   UpdateRun failed =
       RunUpdater(L"--pid=0 --root_dir=" + Quote(root) + L" --unzip=" + Quote(corrupt), options);
   PrintRun("corrupt package", failed);

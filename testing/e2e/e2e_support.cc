@@ -10,9 +10,10 @@
 namespace e2e {
 
 std::string ToUtf8(const std::wstring& wide) {
-  if (wide.empty()) return std::string();
-  int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
-                                 0, nullptr, nullptr);
+  if (wide.empty())
+    return std::string();
+  int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                 nullptr, nullptr);
   std::string out(size, '\0');
   WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), size,
                       nullptr, nullptr);
@@ -20,7 +21,8 @@ std::string ToUtf8(const std::wstring& wide) {
 }
 
 std::wstring FromUtf8(const std::string& utf8) {
-  if (utf8.empty()) return std::wstring();
+  if (utf8.empty())
+    return std::wstring();
   int size =
       MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
   std::wstring out(size, L'\0');
@@ -40,7 +42,8 @@ std::wstring MakeTempDir(const std::wstring& hint) {
   wchar_t temp[MAX_PATH + 1];
   DWORD n = GetTempPathW(MAX_PATH + 1, temp);
   std::wstring base(temp, n);
-  if (!base.empty() && base.back() == L'\\') base.pop_back();
+  if (!base.empty() && base.back() == L'\\')
+    base.pop_back();
   std::wstring dir = base + L"\\e2e_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
                      std::to_wstring(counter++) + L"_" + hint;
   RemoveTree(dir);
@@ -50,7 +53,8 @@ std::wstring MakeTempDir(const std::wstring& hint) {
 
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  if (file == INVALID_HANDLE_VALUE)
+    return false;
   DWORD written = 0;
   BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
   CloseHandle(file);
@@ -62,10 +66,12 @@ std::string ReadFileBytes(const std::wstring& path) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return data;
+  if (file == INVALID_HANDLE_VALUE)
+    return data;
   char buffer[65536];
   DWORD read = 0;
-  while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) data.append(buffer, read);
+  while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0)
+    data.append(buffer, read);
   CloseHandle(file);
   return data;
 }
@@ -81,9 +87,11 @@ bool DirExists(const std::wstring& path) {
 }
 
 bool MakeDirs(const std::wstring& path) {
-  if (path.empty() || DirExists(path)) return true;
+  if (path.empty() || DirExists(path))
+    return true;
   size_t slash = path.find_last_of(L'\\');
-  if (slash != std::wstring::npos && slash > 2) MakeDirs(path.substr(0, slash));
+  if (slash != std::wstring::npos && slash > 2)
+    MakeDirs(path.substr(0, slash));
   return CreateDirectoryW(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
@@ -93,7 +101,8 @@ bool CopyFileTo(const std::wstring& from, const std::wstring& to) {
 
 bool RemoveTree(const std::wstring& path) {
   DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    return true;
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL | (attributes & FILE_ATTRIBUTE_DIRECTORY));
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
     return DeleteFileW(path.c_str()) || RemoveDirectoryW(path.c_str());
@@ -103,7 +112,8 @@ bool RemoveTree(const std::wstring& path) {
   if (find != INVALID_HANDLE_VALUE) {
     do {
       std::wstring name = data.cFileName;
-      if (name != L"." && name != L"..") RemoveTree(path + L"\\" + name);
+      if (name != L"." && name != L"..")
+        RemoveTree(path + L"\\" + name);
     } while (FindNextFileW(find, &data));
     FindClose(find);
   }
@@ -116,10 +126,12 @@ void ReadTreeInto(const std::wstring& root, const std::wstring& relative, Tree* 
   WIN32_FIND_DATAW data;
   std::wstring dir = relative.empty() ? root : root + L"\\" + relative;
   HANDLE find = FindFirstFileW((dir + L"\\*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return;
+  if (find == INVALID_HANDLE_VALUE)
+    return;
   do {
     std::wstring name = data.cFileName;
-    if (name == L"." || name == L"..") continue;
+    if (name == L"." || name == L"..")
+      continue;
     std::wstring child = relative.empty() ? name : relative + L"\\" + name;
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       (*tree)[child + L"\\"] = "";
@@ -178,7 +190,9 @@ bool Start(const std::wstring& command_line, PROCESS_INFORMATION* info) {
                         &startup, info) != 0;
 }
 
-RunResult Run(const std::wstring& command_line, const std::wstring& cwd, DWORD timeout_ms,
+RunResult Run(const std::wstring& command_line,
+              const std::wstring& cwd,
+              DWORD timeout_ms,
               bool capture_output) {
   RunResult result;
   SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
@@ -198,9 +212,11 @@ RunResult Run(const std::wstring& command_line, const std::wstring& cwd, DWORD t
   result.started = CreateProcessW(nullptr, mutable_line.data(), nullptr, nullptr,
                                   write_end != nullptr, CREATE_NO_WINDOW, nullptr,
                                   cwd.empty() ? nullptr : cwd.c_str(), &startup, &info) != 0;
-  if (write_end) CloseHandle(write_end);
+  if (write_end)
+    CloseHandle(write_end);
   if (!result.started) {
-    if (read_end) CloseHandle(read_end);
+    if (read_end)
+      CloseHandle(read_end);
     return result;
   }
   std::thread reader;
@@ -218,18 +234,20 @@ RunResult Run(const std::wstring& command_line, const std::wstring& cwd, DWORD t
     TerminateProcess(info.hProcess, 1);
     WaitForSingleObject(info.hProcess, 5000);
   }
-  result.seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
   GetExitCodeProcess(info.hProcess, &result.exit_code);
-  if (reader.joinable()) reader.join();
-  if (read_end) CloseHandle(read_end);
+  if (reader.joinable())
+    reader.join();
+  if (read_end)
+    CloseHandle(read_end);
   CloseHandle(info.hThread);
   CloseHandle(info.hProcess);
   return result;
 }
 
 std::wstring Quote(const std::wstring& arg) {
-  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
+  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos)
+    return arg;
   std::wstring out = L"\"";
   size_t backslashes = 0;
   for (wchar_t c : arg) {
@@ -267,9 +285,11 @@ std::vector<LogLine> ParseLog(const std::string& text) {
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
+    if (end == std::string::npos)
+      end = text.size();
     std::string raw = text.substr(start, end - start);
-    if (!raw.empty() && raw.back() == '\r') raw.pop_back();
+    if (!raw.empty() && raw.back() == '\r')
+      raw.pop_back();
     LogLine line;
     std::smatch m;
     if (std::regex_match(raw, m, prefix)) {
@@ -298,16 +318,22 @@ DialogReport ReadDialogReport(const std::wstring& path) {
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
+    if (end == std::string::npos)
+      end = text.size();
     std::string line = text.substr(start, end - start);
     size_t eq = line.find('=');
     if (eq != std::string::npos) {
       std::string key = line.substr(0, eq), value = line.substr(eq + 1);
-      if (key == "found") report.found = value == "1";
-      if (key == "text") report.text = value;
-      if (key == "finished_lines") report.finished_lines = std::stoi(value);
-      if (key == "closed") report.closed = value == "1";
-      if (key == "screenshot") report.screenshot = value == "1";
+      if (key == "found")
+        report.found = value == "1";
+      if (key == "text")
+        report.text = value;
+      if (key == "finished_lines")
+        report.finished_lines = std::stoi(value);
+      if (key == "closed")
+        report.closed = value == "1";
+      if (key == "screenshot")
+        report.screenshot = value == "1";
     }
     start = end + 1;
   }
@@ -335,8 +361,8 @@ UpdateRun RunUpdater(const std::wstring& arguments, const UpdateOptions& options
     }
     helper_started = Start(helper_line, &helper);
   }
-  run.process = Run(Quote(BinDir() + L"\\update.exe") + L" " + arguments, options.cwd,
-                    options.timeout_ms);
+  run.process =
+      Run(Quote(BinDir() + L"\\update.exe") + L" " + arguments, options.cwd, options.timeout_ms);
   if (helper_started) {
     if (WaitForSingleObject(helper.hProcess, 10000) != WAIT_OBJECT_0) {
       TerminateProcess(helper.hProcess, 1);
@@ -357,19 +383,23 @@ std::vector<std::map<std::string, std::string>> ReadClientRecords(const std::wst
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
+    if (end == std::string::npos)
+      end = text.size();
     std::string line = text.substr(start, end - start);
     std::map<std::string, std::string> record;
     size_t field = 0;
     while (field <= line.size()) {
       size_t bar = line.find('|', field);
-      if (bar == std::string::npos) bar = line.size();
+      if (bar == std::string::npos)
+        bar = line.size();
       std::string item = line.substr(field, bar - field);
       size_t eq = item.find('=');
-      if (eq != std::string::npos) record[item.substr(0, eq)] = item.substr(eq + 1);
+      if (eq != std::string::npos)
+        record[item.substr(0, eq)] = item.substr(eq + 1);
       field = bar + 1;
     }
-    if (!record.empty()) records.push_back(record);
+    if (!record.empty())
+      records.push_back(record);
     start = end + 1;
   }
   return records;
@@ -385,7 +415,8 @@ int CountOccurrences(const std::string& text, const std::string& needle) {
 
 std::wstring HostToWindowsPath(const std::string& host_path) {
   std::wstring out = L"Z:";
-  for (char c : host_path) out.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(c));
+  for (char c : host_path)
+    out.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(c));
   return out;
 }
 

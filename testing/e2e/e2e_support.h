@@ -51,8 +51,10 @@ struct RunResult {
 
 // Runs `command_line` (program quoted by the caller) in `cwd` (empty: ours),
 // waits at most `timeout_ms`, kills it after that.
-RunResult Run(const std::wstring& command_line, const std::wstring& cwd = L"",
-              DWORD timeout_ms = 120000, bool capture_output = false);
+RunResult Run(const std::wstring& command_line,
+              const std::wstring& cwd = L"",
+              DWORD timeout_ms = 120000,
+              bool capture_output = false);
 
 // Starts a process and returns its handles without waiting.
 bool Start(const std::wstring& command_line, PROCESS_INFORMATION* info);

@@ -37,7 +37,8 @@ class UpdaterTest : public ::testing::Test {
   // Installs `version` below root\Client, with the client program.
   void Install(const std::wstring& client_dir, const std::string& version) {
     ASSERT_TRUE(WriteTree(client_dir, ClientTree(version)));
-    ASSERT_TRUE(CopyFileTo(BinDir() + L"\\ZeltorCloudPlay.exe", client_dir + L"\\ZeltorCloudPlay.exe"));
+    ASSERT_TRUE(
+        CopyFileTo(BinDir() + L"\\ZeltorCloudPlay.exe", client_dir + L"\\ZeltorCloudPlay.exe"));
   }
 
   // A package holding Client\... of `version`.
@@ -54,7 +55,8 @@ class UpdaterTest : public ::testing::Test {
     // The client records its start right after it was created; give it a moment.
     for (int i = 0; i < 100; ++i) {
       auto records = ReadClientRecords(record_file_);
-      if (!records.empty()) return records;
+      if (!records.empty())
+        return records;
       Sleep(50);
     }
     return {};
@@ -66,7 +68,8 @@ class UpdaterTest : public ::testing::Test {
 
 std::wstring Args(int pid, const std::wstring& root, const std::wstring& package) {
   std::wstring args = L"--pid=" + std::to_wstring(pid) + L" --root_dir=" + Quote(root);
-  if (!package.empty()) args += L" --unzip=" + Quote(package);
+  if (!package.empty())
+    args += L" --unzip=" + Quote(package);
   return args;
 }
 
@@ -74,7 +77,8 @@ std::wstring Args(int pid, const std::wstring& root, const std::wstring& package
 std::vector<std::string> Steps(const UpdateRun& run) {
   std::vector<std::string> steps;
   for (const LogLine& line : run.lines) {
-    if (line.file.empty()) continue;
+    if (line.file.empty())
+      continue;
     steps.push_back(line.Where() + " " + line.severity + " " + line.text);
   }
   return steps;
@@ -82,7 +86,8 @@ std::vector<std::string> Steps(const UpdateRun& run) {
 
 const LogLine* FindLine(const UpdateRun& run, const std::string& prefix) {
   for (const LogLine& line : run.lines) {
-    if (!line.file.empty() && line.text.rfind(prefix, 0) == 0) return &line;
+    if (!line.file.empty() && line.text.rfind(prefix, 0) == 0)
+      return &line;
   }
   return nullptr;
 }
@@ -90,7 +95,8 @@ const LogLine* FindLine(const UpdateRun& run, const std::string& prefix) {
 int CountLines(const UpdateRun& run, const std::string& prefix) {
   int count = 0;
   for (const LogLine& line : run.lines) {
-    if (!line.file.empty() && line.text.rfind(prefix, 0) == 0) ++count;
+    if (!line.file.empty() && line.text.rfind(prefix, 0) == 0)
+      ++count;
   }
   return count;
 }
@@ -266,7 +272,7 @@ TEST_F(UpdaterTest, Pid_OfMissingProcessIsNotAwaited) {
   Install(root + L"\\Client", "1");
   Install(root + L"\\zeltorcg_update_tmp\\Client", "2");
   // A process that ran and ended: its id names nothing now.
-  RunResult gone = Run(Quote(BinDir() + L"\\client_old.exe") + L" 0");
+  RunResult gone = e2e::Run(Quote(BinDir() + L"\\client_old.exe") + L" 0");
   ASSERT_TRUE(gone.finished);
   UpdateRun run = RunUpdater(L"--pid=4000000 --root_dir=" + Quote(root));
   ExpectSuccess(run);
@@ -281,14 +287,10 @@ TEST_F(UpdaterTest, Pid_BadValuesCountAsAbsentAndAreReported) {
     std::string logged_pid;
     bool warned;
   } cases[] = {
-      {L"1234abc", "1234", false},
-      {L"-5", "-5", false},
-      {L"abc", "0", true},
-      {L"", "0", true},
-      {L"\x4E00\x4E8C", "0", true},
-      {L"2147483648", "0", true},
-      {L"-2147483649", "0", true},
-      {L"2147483647", "2147483647", false},
+      {L"1234abc", "1234", false},  {L"-5", "-5", false},
+      {L"abc", "0", true},          {L"", "0", true},
+      {L"\x4E00\x4E8C", "0", true}, {L"2147483648", "0", true},
+      {L"-2147483649", "0", true},  {L"2147483647", "2147483647", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(ToUtf8(c.value));
@@ -326,7 +328,7 @@ TEST_F(UpdaterTest, Unpacker_MissingFailsWithDialogAndKeepsPackage) {
                         L" --wait-ms 60000",
                     &helper));
   const size_t log_before = ReadFileBytes(LogFilePath()).size();
-  RunResult result = Run(Quote(lonely + L"\\update.exe") + L" " + Args(0, root, package));
+  RunResult result = e2e::Run(Quote(lonely + L"\\update.exe") + L" " + Args(0, root, package));
   WaitForSingleObject(helper.hProcess, 10000);
   CloseHandle(helper.hThread);
   CloseHandle(helper.hProcess);
@@ -372,7 +374,9 @@ TEST_F(UpdaterTest, Package_CorruptOrMissingFailsWithDialogAndKeepsEverything) {
     SCOPED_TRACE(c.name);
     const std::wstring package = work_ + L"\\bad.7z";
     DeleteFileW(package.c_str());
-    if (!c.bytes.empty()) ASSERT_TRUE(WriteFileBytes(package, c.bytes));
+    if (!c.bytes.empty()) {
+      ASSERT_TRUE(WriteFileBytes(package, c.bytes));
+    }
     const uint64_t before = TreeHash(root);
     UpdateOptions options;
     options.expect_dialog = true;
@@ -390,7 +394,9 @@ TEST_F(UpdaterTest, Package_CorruptOrMissingFailsWithDialogAndKeepsEverything) {
     EXPECT_EQ(FindLine(run, "remove the zip file"), nullptr);
     EXPECT_EQ(FindLine(run, "launch process vaild:"), nullptr) << "no client may start";
     EXPECT_EQ(TreeHash(root), before) << "the installation is untouched";
-    if (!c.bytes.empty()) EXPECT_EQ(ReadFileBytes(package), c.bytes) << "the package is kept";
+    if (!c.bytes.empty()) {
+      EXPECT_EQ(ReadFileBytes(package), c.bytes) << "the package is kept";
+    }
   }
   free(shot_dir);
   EXPECT_TRUE(ReadClientRecords(record_file_).empty());
