@@ -81,8 +81,8 @@ bool CreateDirectoryAndGetError(const FilePath& path, FileError* error);
 // DeletePath plus its outcome metrics ("Windows.PostOperationState." and, on
 // failure, "Windows.FilesystemError." followed by kDeleteFileRecursive or
 // kDeleteFileNonRecursive) and, on failure, the ERROR log line "final error "
-// with the code. Returns true on success. The thread's last error is left as
-// the deletion left it.
+// with the code. Returns true on success. The thread's last error is not set
+// from the returned code.
 bool DeleteFile(const FilePath& path, bool recursive);
 
 // Refuses (false, last error untouched) when either path references a parent
