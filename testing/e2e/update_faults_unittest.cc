@@ -1,0 +1,402 @@
+// Faults that real updaters meet in the field, each run through the real
+// update.exe, 7-Zip and folders. Every case states what the user ends up with
+// and checks it by the content hash of the installation, the log and the dialog.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "testing/e2e/e2e_support.h"
+
+namespace e2e {
+namespace {
+
+Tree Version(const std::string& version) {
+  Tree tree = {{L"version.txt", version + "\n"}, {L"data\\common.txt", "common " + version}};
+  for (int i = 0; i < 20; ++i) {
+    tree[L"data\\d" + std::to_wstring(i % 4) + L"\\f" + std::to_wstring(i) + L".txt"] =
+        version + " file " + std::to_string(i);
+  }
+  return tree;
+}
+
+// A minimal ZIP archive with stored entries, named as given (backslashes and
+// all), so that a test can offer 7-Zip names that try to escape the root.
+std::string ZipStored(const std::vector<std::pair<std::string, std::string>>& entries) {
+  auto u16 = [](std::string* out, uint32_t v) {
+    out->push_back(static_cast<char>(v & 0xFF));
+    out->push_back(static_cast<char>((v >> 8) & 0xFF));
+  };
+  auto u32 = [&](std::string* out, uint32_t v) {
+    u16(out, v & 0xFFFF);
+    u16(out, v >> 16);
+  };
+  auto crc32 = [](const std::string& data) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char c : data) {
+      crc ^= c;
+      for (int k = 0; k < 8; ++k)
+        crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    }
+    return ~crc;
+  };
+  std::string body, central;
+  for (const auto& [name, data] : entries) {
+    const uint32_t offset = static_cast<uint32_t>(body.size());
+    const uint32_t crc = crc32(data);
+    u32(&body, 0x04034b50);
+    u16(&body, 10), u16(&body, 0), u16(&body, 0), u16(&body, 0), u16(&body, 0);
+    u32(&body, crc), u32(&body, static_cast<uint32_t>(data.size()));
+    u32(&body, static_cast<uint32_t>(data.size()));
+    u16(&body, static_cast<uint32_t>(name.size())), u16(&body, 0);
+    body += name + data;
+    u32(&central, 0x02014b50);
+    u16(&central, 20), u16(&central, 10), u16(&central, 0), u16(&central, 0);
+    u16(&central, 0), u16(&central, 0);
+    u32(&central, crc), u32(&central, static_cast<uint32_t>(data.size()));
+    u32(&central, static_cast<uint32_t>(data.size()));
+    u16(&central, static_cast<uint32_t>(name.size()));
+    u16(&central, 0), u16(&central, 0), u16(&central, 0), u16(&central, 0);
+    u32(&central, 0), u32(&central, offset);
+    central += name;
+  }
+  std::string end;
+  u32(&end, 0x06054b50);
+  u16(&end, 0), u16(&end, 0);
+  u16(&end, static_cast<uint32_t>(entries.size())),
+      u16(&end, static_cast<uint32_t>(entries.size()));
+  u32(&end, static_cast<uint32_t>(central.size())), u32(&end, static_cast<uint32_t>(body.size()));
+  u16(&end, 0);
+  return body + central + end;
+}
+
+bool Has(const UpdateRun& run, const std::string& text_prefix) {
+  for (const LogLine& line : run.lines) {
+    if (!line.file.empty() && line.text.rfind(text_prefix, 0) == 0)
+      return true;
+  }
+  return false;
+}
+
+int Count(const UpdateRun& run, const std::string& text_prefix) {
+  int n = 0;
+  for (const LogLine& line : run.lines) {
+    if (!line.file.empty() && line.text.rfind(text_prefix, 0) == 0)
+      ++n;
+  }
+  return n;
+}
+
+class UpdaterFaultTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    work_ = MakeTempDir(L"faults");
+    root_ = work_ + L"\\root";
+    SetEnvironmentVariableW(L"CLIENT_RECORD_FILE", (work_ + L"\\starts.txt").c_str());
+  }
+  void TearDown() override { RemoveTree(work_); }
+
+  void Install(const std::wstring& dir, const std::string& version) {
+    ASSERT_TRUE(WriteTree(dir, Version(version)));
+    ASSERT_TRUE(CopyFileTo(BinDir() + L"\\ZeltorCloudPlay.exe", dir + L"\\ZeltorCloudPlay.exe"));
+  }
+  uint64_t VersionHash(const std::string& version) {
+    std::wstring dir = MakeTempDir(L"expected");
+    Install(dir, version);
+    uint64_t hash = TreeHash(dir);
+    RemoveTree(dir);
+    return hash;
+  }
+  std::wstring Package(const std::string& version) {
+    std::wstring source = MakeTempDir(L"src");
+    Install(source + L"\\Client", version);
+    std::wstring package = work_ + L"\\pkg.7z";
+    EXPECT_TRUE(MakePackage(source, package));
+    RemoveTree(source);
+    return package;
+  }
+  int ClientStarts() { return static_cast<int>(ReadClientRecords(work_ + L"\\starts.txt").size()); }
+
+  std::wstring work_;
+  std::wstring root_;
+};
+
+// The user's installation after any failure: a complete old or new version in
+// Client, never an empty one, and the new version is still available staged
+// when it was not installed.
+void ExpectNothingLost(const std::wstring& root, uint64_t old_hash, uint64_t new_hash) {
+  const uint64_t installed = TreeHash(root + L"\\Client");
+  const uint64_t staged = TreeHash(root + L"\\zeltorcg_update_tmp\\Client");
+  EXPECT_TRUE(installed == old_hash || installed == new_hash || staged == new_hash)
+      << "neither version is complete anywhere";
+  EXPECT_FALSE(ReadTree(root + L"\\Client").empty()) << "Client must never be left empty";
+}
+
+TEST_F(UpdaterFaultTest, HeldFile_ReleasedAfter300msByTheOldClient_UpdateCompletes) {
+  Install(root_ + L"\\Client", "1");
+  Install(root_ + L"\\zeltorcg_update_tmp\\Client", "2");
+  PROCESS_INFORMATION old_client = {};
+  ASSERT_TRUE(Start(Quote(BinDir() + L"\\client_old.exe") + L" 300 " +
+                        Quote(root_ + L"\\Client\\data\\common.txt"),
+                    &old_client));
+  UpdateRun run = RunUpdater(L"--pid=" + std::to_wstring(old_client.dwProcessId) + L" --root_dir=" +
+                             Quote(root_));
+  CloseHandle(old_client.hThread);
+  CloseHandle(old_client.hProcess);
+  EXPECT_TRUE(Has(run, "update finished 1")) << run.log;
+  EXPECT_TRUE(Has(run, "wait result 1"));
+  EXPECT_EQ(TreeHash(root_ + L"\\Client"), VersionHash("2"));
+}
+
+TEST_F(UpdaterFaultTest, HeldFile_ForTheWholeUpdate_PackageModeReportsFailure) {
+  Install(root_ + L"\\Client", "1");
+  const std::wstring package = Package("2");
+  PROCESS_INFORMATION holder = {};
+  ASSERT_TRUE(Start(Quote(BinDir() + L"\\client_old.exe") + L" forever " +
+                        Quote(root_ + L"\\Client\\data\\common.txt"),
+                    &holder));
+  Sleep(300);
+  UpdateOptions options;
+  options.expect_dialog = true;
+  UpdateRun run =
+      RunUpdater(L"--pid=0 --root_dir=" + Quote(root_) + L" --unzip=" + Quote(package), options);
+  TerminateProcess(holder.hProcess, 0);
+  WaitForSingleObject(holder.hProcess, 5000);
+  CloseHandle(holder.hThread);
+  CloseHandle(holder.hProcess);
+  // 7-Zip overwrites what it can and fails on the held file: the user is told,
+  // the package stays for another try, the held file keeps its old content.
+  EXPECT_TRUE(run.dialog.found) << run.log;
+  EXPECT_TRUE(Has(run, "update finished 0"));
+  EXPECT_FALSE(Has(run, "remove the zip file"));
+  EXPECT_TRUE(FileExists(package));
+  EXPECT_EQ(ReadFileBytes(root_ + L"\\Client\\data\\common.txt"), "common 1");
+  EXPECT_EQ(ReadFileBytes(root_ + L"\\Client\\version.txt"), "2\n") << "overwritten files are new";
+  EXPECT_EQ(ClientStarts(), 0);
+}
+
+TEST_F(UpdaterFaultTest, HeldFile_ForTheWholeUpdate_StagedModeLosesNothing) {
+  Install(root_ + L"\\Client", "1");
+  Install(root_ + L"\\zeltorcg_update_tmp\\Client", "2");
+  const uint64_t old_hash = VersionHash("1"), new_hash = VersionHash("2");
+  PROCESS_INFORMATION holder = {};
+  ASSERT_TRUE(Start(Quote(BinDir() + L"\\client_old.exe") + L" forever " +
+                        Quote(root_ + L"\\Client\\data\\common.txt"),
+                    &holder));
+  Sleep(300);
+  UpdateOptions options;
+  options.expect_dialog = true;
+  UpdateRun run = RunUpdater(L"--pid=0 --root_dir=" + Quote(root_), options);
+  TerminateProcess(holder.hProcess, 0);
+  WaitForSingleObject(holder.hProcess, 5000);
+  CloseHandle(holder.hThread);
+  CloseHandle(holder.hProcess);
+  EXPECT_EQ(Count(run, "delete file result:0,"), 5) << run.log;
+  EXPECT_TRUE(run.dialog.found) << run.log;
+  EXPECT_TRUE(Has(run, "update finished 0")) << run.log;
+  ExpectNothingLost(root_, old_hash, new_hash);
+  EXPECT_EQ(ClientStarts(), 0) << "a half-installed client must not be started";
+}
+
+TEST_F(UpdaterFaultTest, ReadOnly_FilesAndFoldersInBothTreesAreReplaced) {
+  Install(root_ + L"\\Client", "1");
+  Install(root_ + L"\\zeltorcg_update_tmp\\Client", "2");
+  for (const std::wstring& tree : {root_ + L"\\Client", root_ + L"\\zeltorcg_update_tmp\\Client"}) {
+    SetFileAttributesW((tree + L"\\version.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesW((tree + L"\\data\\d1").c_str(), FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesW((tree + L"\\data\\d1\\f1.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+  }
+  UpdateRun run = RunUpdater(L"--pid=0 --root_dir=" + Quote(root_));
+  EXPECT_TRUE(Has(run, "update finished 1")) << run.log;
+  EXPECT_EQ(ReadFileBytes(root_ + L"\\Client\\version.txt"), "2\n");
+  EXPECT_FALSE(DirExists(root_ + L"\\zeltorcg_update_tmp\\Client"));
+}
+
+TEST_F(UpdaterFaultTest, LongPaths_AtAndPastTheLimitShowAsFailedSteps) {
+  struct {
+    size_t length;
+    bool deletable;
+  } cases[] = {{259, true}, {260, false}, {300, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.length);
+    RemoveTree(root_);
+    Install(root_ + L"\\Client", "1");
+    Install(root_ + L"\\zeltorcg_update_tmp\\Client", "2");
+    const std::wstring dir = root_ + L"\\Client\\deep";
+    ASSERT_TRUE(MakeDirs(dir));
+    ASSERT_LT(dir.size() + 2, c.length);
+    const std::wstring file = dir + L"\\" + std::wstring(c.length - dir.size() - 1, L'x');
+    ASSERT_EQ(file.size(), c.length);
+    ASSERT_TRUE(WriteFileBytes(L"\\\\?\\" + file, "deep")) << "the test needs the long file";
+    UpdateOptions options;
+    options.expect_dialog = !c.deletable;
+    UpdateRun run = RunUpdater(L"--pid=0 --root_dir=" + Quote(root_), options);
+    if (c.deletable) {
+      EXPECT_TRUE(Has(run, "update finished 1")) << run.log;
+      EXPECT_EQ(ReadFileBytes(root_ + L"\\Client\\version.txt"), "2\n");
+    } else {
+      // The delete refuses the long path: every attempt is logged as failed,
+      // and the update never claims success with the old tree half gone.
+      EXPECT_EQ(Count(run, "delete file result:1,"), 0) << run.log;
+      EXPECT_EQ(Count(run, "delete file result:0,"), 5) << run.log;
+      EXPECT_TRUE(Has(run, "update finished 0")) << run.log;
+      EXPECT_TRUE(run.dialog.found);
+    }
+    RemoveTree(L"\\\\?\\" + root_);
+  }
+}
+
+TEST_F(UpdaterFaultTest, Roots_TrailingSeparatorRelativeAndNonAscii) {
+  const std::wstring unusual = work_ + L"\\\x5BA2\x6237\x7AEF \x00E0 \x00E9t\x00E9";
+  struct {
+    const char* name;
+    std::wstring root;       // as passed
+    std::wstring real_root;  // where it lands
+    std::wstring cwd;
+  } cases[] = {
+      {"trailing separator", root_ + L"\\", root_, L""},
+      {"relative", L"rel root", work_ + L"\\rel root", work_},
+      {"CJK and accents", unusual, unusual, L""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (bool packaged : {true, false}) {
+      SCOPED_TRACE(packaged ? "package mode" : "staged mode");
+      RemoveTree(c.real_root);
+      Install(c.real_root + L"\\Client", "1");
+      std::wstring args = L"--pid=0 --root_dir=" + Quote(c.root);
+      std::wstring package;
+      if (packaged) {
+        package = Package("2");
+        args += L" --unzip=" + Quote(package);
+      } else {
+        Install(c.real_root + L"\\zeltorcg_update_tmp\\Client", "2");
+      }
+      UpdateOptions options;
+      options.cwd = c.cwd;
+      UpdateRun run = RunUpdater(args, options);
+      EXPECT_TRUE(Has(run, "update finished 1")) << run.log;
+      EXPECT_EQ(ReadFileBytes(c.real_root + L"\\Client\\version.txt"), "2\n");
+    }
+  }
+}
+
+TEST_F(UpdaterFaultTest, Packages_NotAnArchiveTruncatedOrEscapingWriteNothingOutside) {
+  Install(root_ + L"\\Client", "1");
+  const std::string good = ReadFileBytes(Package("2"));
+  struct {
+    const char* name;
+    std::string bytes;
+  } cases[] = {
+      {"not an archive", "plain text, no archive at all"},
+      {"truncated", good.substr(0, good.size() / 3)},
+      {"escaping names", ZipStored({{"..\\escaped.txt", "outside"},
+                                    {"Client\\..\\..\\escaped2.txt", "outside"},
+                                    {"Client\\version.txt", "3\n"}})},
+  };
+  const uint64_t outside_before = TreeHash(work_ + L"\\..");
+  (void)outside_before;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::wstring package = work_ + L"\\bad.pkg";
+    ASSERT_TRUE(WriteFileBytes(package, c.bytes));
+    UpdateOptions options;
+    options.expect_dialog = std::string(c.name) != "escaping names";
+    UpdateRun run =
+        RunUpdater(L"--pid=0 --root_dir=" + Quote(root_) + L" --unzip=" + Quote(package), options);
+    EXPECT_FALSE(FileExists(work_ + L"\\escaped.txt")) << "written outside the root";
+    EXPECT_FALSE(FileExists(work_ + L"\\escaped2.txt")) << "written outside the root";
+    EXPECT_FALSE(FileExists(work_ + L"\\..\\escaped.txt"));
+    if (options.expect_dialog) {
+      EXPECT_TRUE(run.dialog.found) << run.log;
+      EXPECT_TRUE(FileExists(package)) << "the package is kept";
+      EXPECT_FALSE(Has(run, "launch process vaild:"));
+    } else {
+      // 7-Zip keeps every entry inside the output folder; report what it did.
+      std::printf("escaping names: %s", run.log.c_str());
+    }
+  }
+}
+
+TEST_F(UpdaterFaultTest, TwoUpdaters_AtOnceForOneRootLoseNothing) {
+  Install(root_ + L"\\Client", "1");
+  Install(root_ + L"\\zeltorcg_update_tmp\\Client", "2");
+  // Two helpers: whichever updater fails shows the dialog.
+  const std::wstring args =
+      Quote(BinDir() + L"\\update.exe") + L" --pid=0 --root_dir=" + Quote(root_);
+  PROCESS_INFORMATION first = {}, second = {}, helper = {};
+  ASSERT_TRUE(Start(Quote(BinDir() + L"\\dialog_helper.exe") + L" --wait-ms 20000 --result " +
+                        Quote(work_ + L"\\dialog.txt"),
+                    &helper));
+  ASSERT_TRUE(Start(args, &first));
+  ASSERT_TRUE(Start(args, &second));
+  HANDLE both[] = {first.hProcess, second.hProcess};
+  EXPECT_EQ(WaitForMultipleObjects(2, both, TRUE, 60000), WAIT_OBJECT_0);
+  TerminateProcess(helper.hProcess, 0);
+  for (PROCESS_INFORMATION* p : {&first, &second, &helper}) {
+    CloseHandle(p->hThread);
+    CloseHandle(p->hProcess);
+  }
+  // One of them installs version 2; the other finds nothing staged and stops
+  // before deleting anything. Either way version 2 is complete in Client.
+  EXPECT_EQ(TreeHash(root_ + L"\\Client"), VersionHash("2"));
+  EXPECT_GE(ClientStarts(), 1);
+}
+
+TEST_F(UpdaterFaultTest, LogDirectory_BlockedByAFileFallsBackToDebugLog) {
+  const std::wstring log_dir = LogFilePath().substr(0, LogFilePath().rfind(L"\\log\\"));
+  const std::wstring moved = log_dir + L".saved";
+  RemoveTree(moved);
+  ASSERT_TRUE(MoveFileExW(log_dir.c_str(), moved.c_str(), 0) || !DirExists(log_dir));
+  ASSERT_TRUE(WriteFileBytes(log_dir, "a file where the folder should be"));
+  Install(root_ + L"\\Client", "1");
+  Install(root_ + L"\\zeltorcg_update_tmp\\Client", "2");
+  const std::wstring cwd = work_ + L"\\cwd";
+  ASSERT_TRUE(MakeDirs(cwd));
+  RunResult result =
+      e2e::Run(Quote(BinDir() + L"\\update.exe") + L" --pid=0 --root_dir=" + Quote(root_), cwd);
+  DeleteFileW(log_dir.c_str());
+  MoveFileExW(moved.c_str(), log_dir.c_str(), 0);
+  EXPECT_EQ(result.exit_code, 0u);
+  const std::string fallback = ReadFileBytes(cwd + L"\\debug.log");
+  EXPECT_NE(fallback.find("update finished 1"), std::string::npos) << fallback;
+  EXPECT_EQ(ReadFileBytes(root_ + L"\\Client\\version.txt"), "2\n");
+}
+
+TEST_F(UpdaterFaultTest, Killed_DuringALargeStagedMoveThenRunAgain) {
+  Install(root_ + L"\\Client", "1");
+  Tree big = Version("2");
+  for (int i = 0; i < 1500; ++i)
+    big[L"big\\b" + std::to_wstring(i % 30) + L"\\" + std::to_wstring(i)] = "x";
+  ASSERT_TRUE(WriteTree(root_ + L"\\zeltorcg_update_tmp\\Client", big));
+  ASSERT_TRUE(CopyFileTo(BinDir() + L"\\ZeltorCloudPlay.exe",
+                         root_ + L"\\zeltorcg_update_tmp\\Client\\ZeltorCloudPlay.exe"));
+  const uint64_t new_hash = TreeHash(root_ + L"\\zeltorcg_update_tmp\\Client");
+  // Cross-volume moves are not needed: the kill lands after the delete phase.
+  PROCESS_INFORMATION updater = {};
+  ASSERT_TRUE(
+      Start(Quote(BinDir() + L"\\update.exe") + L" --pid=0 --root_dir=" + Quote(root_), &updater));
+  Sleep(400);
+  TerminateProcess(updater.hProcess, 9);
+  WaitForSingleObject(updater.hProcess, 5000);
+  CloseHandle(updater.hThread);
+  CloseHandle(updater.hProcess);
+  const bool staged_left = DirExists(root_ + L"\\zeltorcg_update_tmp\\Client");
+  const bool client_left = DirExists(root_ + L"\\Client");
+  std::printf("after the kill: staged Client %s, installed Client %s\n",
+              staged_left ? "present" : "gone", client_left ? "present" : "gone");
+  UpdateOptions options;
+  options.expect_dialog = staged_left ? false : !client_left;
+  UpdateRun again = RunUpdater(L"--pid=0 --root_dir=" + Quote(root_), options);
+  std::printf("second run: %s\n",
+              Has(again, "update finished 1") ? "completed" : "failed with the dialog");
+  if (Has(again, "update finished 1")) {
+    EXPECT_EQ(TreeHash(root_ + L"\\Client"), new_hash);
+  } else {
+    EXPECT_TRUE(again.dialog.found);
+  }
+}
+
+}  // namespace
+}  // namespace e2e
