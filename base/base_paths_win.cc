@@ -1,0 +1,270 @@
+#include "base/base_paths_win.h"
+
+#include <stdlib.h>
+
+#include <memory>
+#include <string>
+
+#include "base/environment.h"
+#include "base/path_service.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/win/windows_types.h"
+#include "base/win/windows_version.h"
+
+#include <objbase.h>
+#include <shlobj.h>
+
+namespace base {
+
+namespace {
+
+// {A3918781-E5F2-4890-B3D9-A7E54332328C}
+constexpr GUID kFolderIdApplicationShortcuts = {0xa3918781,
+                                                0xe5f2,
+                                                0x4890,
+                                                {0xb3, 0xd9, 0xa7, 0xe5, 0x43, 0x32, 0x32, 0x8c}};
+
+// A shell folder of the current user (or all users) as it is now.
+bool GetShellFolder(int csidl, FilePath* result) {
+  wchar_t buffer[MAX_PATH + 1] = {};
+  if (FAILED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer)))
+    return false;
+  *result = FilePath(buffer);
+  return true;
+}
+
+// Full path of `module`. A result of 0 is a failure, and so is one that
+// fills the whole buffer: the name was cut and is not the module's path.
+bool GetModulePath(HMODULE module, FilePath* result) {
+  wchar_t buffer[MAX_PATH] = {};
+  const DWORD length = ::GetModuleFileNameW(module, buffer, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH)
+    return false;
+  *result = FilePath(std::wstring_view(buffer, length));
+  return true;
+}
+
+bool GetTempDirectoryPath(FilePath* result) {
+  wchar_t buffer[MAX_PATH + 1] = {};
+  const DWORD length = ::GetTempPathW(MAX_PATH, buffer);
+  if (length == 0 || length >= MAX_PATH)
+    return false;
+  *result = FilePath(std::wstring_view(buffer, length)).StripTrailingSeparators();
+  return true;
+}
+
+FilePath GetHomeDirectoryPath() {
+  FilePath profile;
+  if (GetShellFolder(CSIDL_PROFILE, &profile) && !profile.empty())
+    return profile;
+  FilePath temp;
+  if (GetTempDirectoryPath(&temp))
+    return temp;
+  return FilePath(L"C:\\");
+}
+
+bool GetApplicationShortcutsPath(FilePath* result) {
+  if (win::GetWindowsVersion() < win::WindowsVersion::kWin8)
+    return false;
+  wchar_t* path = nullptr;
+  const HRESULT hr = ::SHGetKnownFolderPath(kFolderIdApplicationShortcuts, 0, nullptr, &path);
+  // The shell may hand out a buffer even when it fails; it is ours to free.
+  std::unique_ptr<wchar_t, decltype(&::CoTaskMemFree)> holder(path, &::CoTaskMemFree);
+  if (FAILED(hr) || !path)
+    return false;
+  *result = FilePath(path);
+  return true;
+}
+
+// The path of `key` joined with `components`, through PathService so the
+// intermediate answer is cached too.
+bool GetJoinedPath(int key, std::initializer_list<const char*> components, FilePath* result) {
+  FilePath path;
+  if (!PathService::Get(key, &path))
+    return false;
+  for (const char* component : components)
+    path = path.AppendASCII(component);
+  *result = path;
+  return true;
+}
+
+}  // namespace
+
+// The module that holds this code; in the updater it is the executable.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+bool WindowsPathProvider(int key, FilePath* result) {
+  FilePath path;
+  switch (key) {
+    case FILE_EXE:
+      if (!GetModulePath(nullptr, &path))
+        return false;
+      break;
+    case FILE_MODULE:
+      if (!GetModulePath(reinterpret_cast<HMODULE>(&__ImageBase), &path))
+        return false;
+      break;
+    case DIR_EXE_GRANDPARENT: {
+      // A failed DIR_EXE starts from the empty path, which yields ".".
+      FilePath exe_dir;
+      if (!PathService::Get(DIR_EXE, &exe_dir))
+        exe_dir = FilePath();
+      path = exe_dir.DirName().DirName();
+      break;
+    }
+    case DIR_USER_DESKTOP:
+      if (!GetShellFolder(CSIDL_DESKTOPDIRECTORY, &path))
+        return false;
+      break;
+    case DIR_WINDOWS: {
+      // A failure leaves the buffer empty, which makes the lookup fail.
+      wchar_t buffer[MAX_PATH + 1] = {};
+      ::GetWindowsDirectoryW(buffer, MAX_PATH);
+      path = FilePath(buffer);
+      break;
+    }
+    case DIR_SYSTEM: {
+      wchar_t buffer[MAX_PATH + 1] = {};
+      ::GetSystemDirectoryW(buffer, MAX_PATH);
+      path = FilePath(buffer);
+      break;
+    }
+    case DIR_PROGRAM_FILESX86:
+      if (win::OSInfo::GetInstance()->architecture() != win::WindowsArchitecture::kX86) {
+        if (!GetShellFolder(CSIDL_PROGRAM_FILESX86, &path))
+          return false;
+        break;
+      }
+      // 32-bit Windows has one Program Files folder.
+      [[fallthrough]];
+    case DIR_PROGRAM_FILES:
+      if (!GetShellFolder(CSIDL_PROGRAM_FILES, &path))
+        return false;
+      break;
+    case DIR_PROGRAM_FILES6432:
+      if (win::OSInfo::GetInstance()->wow64_status() == win::Wow64Status::kWow64Enabled) {
+        // The shell answers a WOW64 process with the 32-bit folder; the
+        // 64-bit one is only in the environment.
+        std::string program_files;
+        if (!Environment::Create()->GetVariable("ProgramW6432", &program_files))
+          return false;
+        path = FilePath(UTF8ToWide(program_files));
+        break;
+      }
+      if (!GetShellFolder(CSIDL_PROGRAM_FILES, &path))
+        return false;
+      break;
+    case DIR_INTERNET_CACHE:
+      if (!GetShellFolder(CSIDL_INTERNET_CACHE, &path))
+        return false;
+      break;
+    case DIR_COMMON_PROGRAMS:
+      if (!GetShellFolder(CSIDL_COMMON_PROGRAMS, &path))
+        return false;
+      break;
+    case DIR_PROGRAMS:
+      if (!GetShellFolder(CSIDL_PROGRAMS, &path))
+        return false;
+      break;
+    case DIR_APP_DATA:
+      if (!GetShellFolder(CSIDL_APPDATA, &path))
+        return false;
+      break;
+    case DIR_LOCAL_APP_DATA:
+      if (!GetShellFolder(CSIDL_LOCAL_APPDATA, &path))
+        return false;
+      break;
+    case DIR_COMMON_APP_DATA:
+      if (!GetShellFolder(CSIDL_COMMON_APPDATA, &path))
+        return false;
+      break;
+    case DIR_APP_SHORTCUTS:
+      if (!GetApplicationShortcutsPath(&path))
+        return false;
+      break;
+    case DIR_COMMON_DESKTOP:
+      if (!GetShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY, &path))
+        return false;
+      break;
+    case DIR_QUICK_LAUNCH:
+      if (!GetJoinedPath(DIR_APP_DATA, {"Microsoft", "Internet Explorer", "Quick Launch"}, &path))
+        return false;
+      break;
+    case DIR_TASKBAR_PINS:
+      if (!GetJoinedPath(DIR_QUICK_LAUNCH, {"User Pinned", "TaskBar"}, &path))
+        return false;
+      break;
+    case DIR_IMPLICIT_APP_SHORTCUTS:
+      if (!GetJoinedPath(DIR_QUICK_LAUNCH, {"User Pinned", "ImplicitAppShortcuts"}, &path))
+        return false;
+      break;
+    case DIR_FONTS:
+      if (!GetShellFolder(CSIDL_FONTS, &path))
+        return false;
+      break;
+    default:
+      return false;
+  }
+  *result = path;
+  return true;
+}
+
+bool BasePathProvider(int key, FilePath* result) {
+  FilePath path;
+  switch (key) {
+    case DIR_EXE:
+      if (!PathService::Get(FILE_EXE, &path))
+        return false;
+      path = path.DirName();
+      break;
+    case DIR_MODULE:
+      if (!PathService::Get(FILE_MODULE, &path))
+        return false;
+      path = path.DirName();
+      break;
+    case DIR_MODULE_ALIAS:
+      if (!PathService::Get(DIR_MODULE, &path))
+        return false;
+      break;
+    case DIR_TEMP:
+      if (!GetTempDirectoryPath(&path))
+        return false;
+      break;
+    case DIR_HOME:
+      path = GetHomeDirectoryPath();
+      break;
+    case DIR_TEST_DATA:
+      if (!GetJoinedPath(DIR_EXE_GRANDPARENT, {"base", "test", "data"}, &path))
+        return false;
+      if (::GetFileAttributesW(path.value().c_str()) == INVALID_FILE_ATTRIBUTES)
+        return false;
+      break;
+    default:
+      return false;
+  }
+  *result = path;
+  return true;
+}
+
+namespace internal {
+
+bool GetCurrentDirectoryPath(FilePath* result) {
+  wchar_t buffer[MAX_PATH + 1] = {};
+  const DWORD length = ::GetCurrentDirectoryW(MAX_PATH, buffer);
+  // A result of MAX_PATH or more is the size the directory would need.
+  if (length == 0 || length >= MAX_PATH)
+    return false;
+  *result = FilePath(std::wstring_view(buffer, length)).StripTrailingSeparators();
+  return true;
+}
+
+FilePath MakeAbsolutePath(const FilePath& path) {
+  wchar_t buffer[MAX_PATH] = {};
+  if (!::_wfullpath(buffer, path.value().c_str(), MAX_PATH))
+    return FilePath();
+  return FilePath(buffer);
+}
+
+}  // namespace internal
+
+}  // namespace base

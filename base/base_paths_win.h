@@ -1,0 +1,22 @@
+#ifndef BASE_BASE_PATHS_WIN_H_
+#define BASE_BASE_PATHS_WIN_H_
+
+#include "base/base_paths.h"
+#include "base/file_path.h"
+
+namespace base {
+namespace internal {
+
+// The process's current directory without trailing separators. False, with
+// `*result` untouched, when GetCurrentDirectoryW fails or the directory does
+// not fit in MAX_PATH units.
+bool GetCurrentDirectoryPath(FilePath* result);
+
+// The absolute form of `path` (lexical; the path need not exist), or an empty
+// path on failure.
+FilePath MakeAbsolutePath(const FilePath& path);
+
+}  // namespace internal
+}  // namespace base
+
+#endif  // BASE_BASE_PATHS_WIN_H_
