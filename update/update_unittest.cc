@@ -1,0 +1,117 @@
+#include "update/update.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/win/windows_types.h"
+
+// After <windows.h>, which it needs.
+#include <psapi.h>
+
+namespace {
+
+TEST(PidFromSwitchValue, ReadsLeadingDecimalAndRejectsTheRest) {
+  struct {
+    std::wstring raw;
+    int32_t pid;
+  } cases[] = {
+      {L"1234", 1234},
+      {L"1234abc", 1234},
+      {L"  42", 42},
+      {L"+7", 7},
+      {L"-5", -5},
+      {L"2147483647", 2147483647},
+      {L"-2147483648", INT32_MIN},
+      {L"2147483648", 0},
+      {L"-2147483649", 0},
+      {L"99999999999999999999", 0},
+      {L"", 0},
+      {L"abc", 0},
+      {L"-", 0},
+      {L"12\x4E00", 0},
+      {L"\xFF11\xFF12", 0},  // full-width digits are no ASCII digits
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "raw of " << c.raw.size() << " units, expected " << c.pid);
+    EXPECT_EQ(PidFromSwitchValue(c.raw), c.pid);
+  }
+}
+
+class UpdateStepsTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    wchar_t temp[MAX_PATH + 1];
+    DWORD n = GetTempPathW(MAX_PATH + 1, temp);
+    root_ = std::wstring(temp, n) + L"update_steps_" + std::to_wstring(GetCurrentProcessId());
+    (void)base::DeleteFile(base::FilePath(root_), true);
+    ASSERT_TRUE(base::CreateDirectoryAndGetError(base::FilePath(root_), nullptr));
+    log_ = root_ + L".log";
+    logging::LoggingSettings settings;
+    settings.log_file_path = log_.c_str();
+    settings.delete_old = logging::DELETE_OLD_LOG_FILE;
+    ASSERT_TRUE(logging::InitializeLogging(settings));
+    SetEnvironmentVariableW(L"CLIENT_RECORD_FILE", (root_ + L".starts").c_str());
+  }
+  void TearDown() override {
+    (void)base::DeleteFile(base::FilePath(root_), true);
+    SetEnvironmentVariableW(L"CLIENT_RECORD_FILE", nullptr);
+  }
+
+  void Stage(const std::string& version) {
+    const base::FilePath staged = StagedClientDir(root_);
+    ASSERT_TRUE(base::CreateDirectoryAndGetError(staged.AppendASCII("data"), nullptr));
+    HANDLE file = CreateFileW(staged.AppendASCII("version.txt").value().c_str(), GENERIC_WRITE, 0,
+                              nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, version.data(), static_cast<DWORD>(version.size()), &written, nullptr);
+    CloseHandle(file);
+  }
+
+  std::wstring root_;
+  std::wstring log_;
+};
+
+TEST_F(UpdateStepsTest, ReplaceClientDirectory_MissingStagedFolderKeepsInstallation) {
+  Stage("1");
+  ASSERT_TRUE(ReplaceClientDirectory(root_));
+  ASSERT_TRUE(base::DirectoryExists(InstalledClientDir(root_)));
+  // Nothing staged now: the installed client must survive the next attempt.
+  EXPECT_FALSE(ReplaceClientDirectory(root_));
+  EXPECT_TRUE(base::PathExists(InstalledClientDir(root_).AppendASCII("version.txt")));
+  // An empty root names the current folder's "zeltorcg_update_tmp": absent too.
+  EXPECT_FALSE(ReplaceClientDirectory(L""));
+}
+
+TEST_F(UpdateStepsTest, RepeatedUpdatesKeepHandlesAndMemoryFlat) {
+  auto handles = [] {
+    DWORD count = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &count);
+    return count;
+  };
+  auto private_bytes = [] {
+    PROCESS_MEMORY_COUNTERS_EX counters = {};
+    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                         sizeof(counters));
+    return counters.PrivateUsage;
+  };
+  auto one_update = [this](int i) {
+    Stage(std::to_string(i));
+    EXPECT_TRUE(ReplaceClientDirectory(root_));
+    // The client program is not installed here: the launch fails, cleanly.
+    EXPECT_FALSE(LaunchClient(root_));
+  };
+  for (int i = 0; i < 5; ++i)
+    one_update(i);  // warm-up: singletons, caches
+  const DWORD handles_before = handles();
+  const size_t bytes_before = private_bytes();
+  for (int i = 0; i < 100; ++i)
+    one_update(i);
+  EXPECT_EQ(handles(), handles_before);
+  EXPECT_LT(private_bytes(), bytes_before + 256 * 1024);
+}
+
+}  // namespace
