@@ -1,0 +1,308 @@
+#include "base/process/launch.h"
+
+#include <userenv.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "base/debug/activity_tracker.h"
+#include "base/logging.h"
+#include "base/win/scoped_handle.h"
+#include "base/win/windows_version.h"
+
+namespace base {
+
+namespace {
+
+using InitializeProcThreadAttributeListFunction = BOOL(WINAPI*)(LPPROC_THREAD_ATTRIBUTE_LIST,
+                                                                DWORD,
+                                                                DWORD,
+                                                                PSIZE_T);
+using UpdateProcThreadAttributeFunction =
+    BOOL(WINAPI*)(LPPROC_THREAD_ATTRIBUTE_LIST, DWORD, DWORD_PTR, PVOID, SIZE_T, PVOID, PSIZE_T);
+using DeleteProcThreadAttributeListFunction = VOID(WINAPI*)(LPPROC_THREAD_ATTRIBUTE_LIST);
+
+// Looked up by name so that the executable still loads where kernel32 lacks
+// them; resolved once and shared by every thread.
+std::atomic<InitializeProcThreadAttributeListFunction> g_initialize_attribute_list{nullptr};
+std::atomic<UpdateProcThreadAttributeFunction> g_update_attribute{nullptr};
+std::atomic<DeleteProcThreadAttributeListFunction> g_delete_attribute_list{nullptr};
+
+void ResolveAttributeListFunctions() {
+  if (g_initialize_attribute_list.load() && g_update_attribute.load() &&
+      g_delete_attribute_list.load()) {
+    return;
+  }
+  HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
+  if (!kernel32)
+    return;
+  g_initialize_attribute_list.store(reinterpret_cast<InitializeProcThreadAttributeListFunction>(
+      reinterpret_cast<void*>(::GetProcAddress(kernel32, "InitializeProcThreadAttributeList"))));
+  g_update_attribute.store(reinterpret_cast<UpdateProcThreadAttributeFunction>(
+      reinterpret_cast<void*>(::GetProcAddress(kernel32, "UpdateProcThreadAttribute"))));
+  g_delete_attribute_list.store(reinterpret_cast<DeleteProcThreadAttributeListFunction>(
+      reinterpret_cast<void*>(::GetProcAddress(kernel32, "DeleteProcThreadAttributeList"))));
+}
+
+// The result of process creation for the duration of a launch: both handles
+// are owned from the moment the platform hands them over.
+class LaunchedProcessInfo {
+ public:
+  explicit LaunchedProcessInfo(const PROCESS_INFORMATION& info)
+      : process_handle_(info.hProcess),
+        thread_handle_(info.hThread),
+        process_id_(info.dwProcessId),
+        thread_id_(info.dwThreadId) {}
+  LaunchedProcessInfo(const LaunchedProcessInfo&) = delete;
+  LaunchedProcessInfo& operator=(const LaunchedProcessInfo&) = delete;
+
+  HANDLE process_handle() const { return process_handle_.Get(); }
+  HANDLE thread_handle() const { return thread_handle_.Get(); }
+  DWORD process_id() const { return process_id_; }
+  DWORD thread_id() const { return thread_id_; }
+
+  // Hands the process handle to the caller, who then owns it.
+  HANDLE TakeProcessHandle() {
+    process_id_ = 0;
+    return process_handle_.Take();
+  }
+
+ private:
+  win::ScopedHandle process_handle_;
+  win::ScopedHandle thread_handle_;
+  DWORD process_id_;
+  DWORD thread_id_;
+};
+
+// Sole owner of a user's environment block.
+class ScopedEnvironmentBlock {
+ public:
+  ScopedEnvironmentBlock() = default;
+  ScopedEnvironmentBlock(const ScopedEnvironmentBlock&) = delete;
+  ScopedEnvironmentBlock& operator=(const ScopedEnvironmentBlock&) = delete;
+  ~ScopedEnvironmentBlock() {
+    if (block_)
+      ::DestroyEnvironmentBlock(block_);
+  }
+  void** Receive() { return &block_; }
+  void* Get() const { return block_; }
+
+ private:
+  void* block_ = nullptr;
+};
+
+void RecordLaunch(DWORD pid, const std::wstring& command_line_text) {
+  if (debug::GlobalActivityTracker* tracker = debug::GlobalActivityTracker::Get())
+    tracker->RecordProcessLaunch(pid, command_line_text);
+}
+
+}  // namespace
+
+LaunchOptions::LaunchOptions() = default;
+LaunchOptions::LaunchOptions(const LaunchOptions&) = default;
+LaunchOptions& LaunchOptions::operator=(const LaunchOptions&) = default;
+LaunchOptions::~LaunchOptions() = default;
+
+ExtendedStartupInfo::ExtendedStartupInfo() {
+  std::memset(&startup_info_, 0, sizeof(startup_info_));
+  startup_info_.StartupInfo.cb = sizeof(startup_info_);
+  ResolveAttributeListFunctions();
+}
+
+ExtendedStartupInfo::~ExtendedStartupInfo() {
+  if (!startup_info_.lpAttributeList)
+    return;
+  if (auto delete_list = g_delete_attribute_list.load())
+    delete_list(startup_info_.lpAttributeList);
+  std::free(startup_info_.lpAttributeList);
+  startup_info_.lpAttributeList = nullptr;
+}
+
+bool ExtendedStartupInfo::CreateAttributeList(DWORD attribute_count) {
+  if (startup_info_.StartupInfo.cb != sizeof(startup_info_) || startup_info_.lpAttributeList)
+    return false;
+  auto initialize_list = g_initialize_attribute_list.load();
+  if (!initialize_list)
+    return false;
+
+  SIZE_T size = 0;
+  initialize_list(nullptr, attribute_count, 0, &size);
+  if (size == 0)
+    return false;
+
+  auto* list = static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(std::malloc(size));
+  if (!list)
+    return false;
+  if (!initialize_list(list, attribute_count, 0, &size)) {
+    std::free(list);
+    return false;
+  }
+  startup_info_.lpAttributeList = list;
+  return true;
+}
+
+bool ExtendedStartupInfo::SetAttribute(DWORD_PTR attribute, void* value, size_t size) {
+  if (!startup_info_.lpAttributeList)
+    return false;
+  auto update_attribute = g_update_attribute.load();
+  if (!update_attribute)
+    return false;
+  return update_attribute(startup_info_.lpAttributeList, 0, attribute, value, size, nullptr,
+                          nullptr) != 0;
+}
+
+Process LaunchProcess(const CommandLine& command_line, const LaunchOptions& options) {
+  return LaunchProcess(command_line.GetCommandLineString(), options);
+}
+
+// How a launch goes, and why in this order:
+//
+//  - Every child gets a console of its own (CREATE_NEW_CONSOLE): the
+//    launcher is a GUI process and the unpacker is a console program that
+//    must not borrow, or fail for want of, the launcher's console.
+//  - Inheritance is opt-in. With an explicit handle list the child inherits
+//    exactly those handles through the PROC_THREAD_ATTRIBUTE_HANDLE_LIST
+//    attribute, even when other inheritable handles exist in the launcher;
+//    this keeps log files and process handles of the launcher out of
+//    long-lived children such as the relaunched client. Each listed handle
+//    must be inheritable for the attribute to accept it, so it is marked
+//    first; a handle that cannot be marked is the caller's bug.
+//  - The desktop is named explicitly ("WinSta0\Default") so that a child
+//    started from a service-like context still shows its windows where the
+//    user sees them; the empty name asks for a fresh, invisible desktop.
+//  - The show state is always passed (STARTF_USESHOWWINDOW), so a hidden
+//    launch really starts hidden and a normal one is not minimised by an
+//    inherited state. Standard handles are passed as a set of three, null
+//    ones included, because the platform takes all three or none.
+//  - A child that goes into a job, or that receives the foreground
+//    permission, starts suspended: both must be in place before it runs its
+//    first instruction, or it could escape the job by launching a child of
+//    its own, or lose the race for the foreground.
+//  - Before Windows 8 a process can belong to one job only; a child that
+//    should enter the caller's job must first leave any job of ours.
+//  - With a user token the child gets that user's own environment block,
+//    not the launcher's, and the block is freed whatever the outcome.
+//  - From the moment the platform returns them, the process and thread
+//    handles are owned by holders, so every early return below is leak-free
+//    and the handle verifier sees each adoption.
+//  - A failed job placement or a failed resume ends the suspended child with
+//    exit code 1 and reports the launch as failed: a child that never runs,
+//    or runs outside the job it was meant for, must not look started.
+//  - The launch is recorded with the activity tracker, when one exists, so
+//    that a later crash report can name the children and their command
+//    lines.
+//  - Nothing here writes to the log: a launch failure is the caller's to
+//    report, with the context only the caller has. The one exception is the
+//    fatal check below, which ends the process and so must say why. Failures
+//    of the foreground grant and of the final wait are not failures of the
+//    launch and are ignored.
+//
+// The fatal check on a handle that cannot be made inheritable reports its
+// source line; keep the statement on the line where it stands.
+Process LaunchProcess(const std::wstring& command_line_text, const LaunchOptions& options) {
+  ExtendedStartupInfo startup_info_ex;
+  STARTUPINFOW* startup_info = &startup_info_ex.startup_info()->StartupInfo;
+
+  BOOL inherit = options.handle_inheritance == LaunchOptions::Inherit::kAllInheritable;
+  DWORD flags = CREATE_NEW_CONSOLE;
+
+  // The handle list lives until process creation is done: the attribute list
+  // points into it.
+  HandlesToInheritVector handles = options.inherited_handles;
+  if (!handles.empty()) {
+    if (handles.size() > 0x3FFFFFFF)
+      return Process();
+    for (HANDLE handle : handles) {
+      const BOOL result = ::SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+      // A handle the caller asked to hand over that cannot be made
+      // inheritable is a programming error: the child would run without it.
+      PCHECK(result);
+    }
+    if (!startup_info_ex.CreateAttributeList(1))
+      return Process();
+    if (!startup_info_ex.SetAttribute(PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles.data(),
+                                      sizeof(HANDLE) * handles.size())) {
+      return Process();
+    }
+    inherit = TRUE;
+    flags = EXTENDED_STARTUPINFO_PRESENT | CREATE_NEW_CONSOLE;
+  }
+
+  std::wstring desktop = options.use_empty_desktop ? std::wstring() : L"WinSta0\\Default";
+  startup_info->lpDesktop = desktop.data();
+  startup_info->dwFlags = STARTF_USESHOWWINDOW;
+  startup_info->wShowWindow = options.hide_window ? SW_HIDE : SW_SHOWNORMAL;
+
+  if (options.std_input || options.std_output || options.std_error) {
+    startup_info->dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    startup_info->hStdInput = options.std_input;
+    startup_info->hStdOutput = options.std_output;
+    startup_info->hStdError = options.std_error;
+  }
+
+  // Job placement and foreground permission must happen before the child runs
+  // its first instruction.
+  const bool start_suspended = options.job || options.allow_foreground;
+  if (start_suspended)
+    flags |= CREATE_SUSPENDED;
+  // Before Windows 8 a process belongs to one job only: leave ours to enter
+  // the caller's.
+  if (options.job && win::GetWindowsVersion() < win::WindowsVersion::kWin8)
+    flags |= CREATE_BREAKAWAY_FROM_JOB;
+  if (options.breakaway_from_job)
+    flags |= CREATE_BREAKAWAY_FROM_JOB;
+
+  const wchar_t* current_directory =
+      options.working_directory.empty() ? nullptr : options.working_directory.value().c_str();
+
+  // The platform may write into the command line.
+  std::wstring writable_command_line = command_line_text;
+
+  PROCESS_INFORMATION raw_info = {};
+  if (options.user_token) {
+    ScopedEnvironmentBlock environment;
+    if (!::CreateEnvironmentBlock(environment.Receive(), options.user_token, FALSE))
+      return Process();
+    const BOOL created =
+        ::CreateProcessAsUserW(options.user_token, nullptr, writable_command_line.data(), nullptr,
+                               nullptr, inherit, flags | CREATE_UNICODE_ENVIRONMENT,
+                               environment.Get(), current_directory, startup_info, &raw_info);
+    if (!created)
+      return Process();
+  } else {
+    if (!::CreateProcessW(nullptr, writable_command_line.data(), nullptr, nullptr, inherit, flags,
+                          nullptr, current_directory, startup_info, &raw_info)) {
+      return Process();
+    }
+  }
+  LaunchedProcessInfo process_info(raw_info);
+
+  if (options.job && !::AssignProcessToJobObject(options.job, process_info.process_handle())) {
+    // The suspended child never runs.
+    Process child(process_info.TakeProcessHandle());
+    child.Terminate(1, true);
+    return Process();
+  }
+
+  if (options.allow_foreground)
+    ::AllowSetForegroundWindow(::GetProcessId(process_info.process_handle()));
+
+  if (start_suspended && ::ResumeThread(process_info.thread_handle()) == static_cast<DWORD>(-1)) {
+    // A child that cannot be resumed would hang suspended forever and be
+    // reported as started: end it instead.
+    Process child(process_info.TakeProcessHandle());
+    child.Terminate(1, true);
+    return Process();
+  }
+
+  if (options.wait_for_exit)
+    ::WaitForSingleObject(process_info.process_handle(), INFINITE);
+
+  RecordLaunch(process_info.process_id(), command_line_text);
+
+  return Process(process_info.TakeProcessHandle());
+}
+
+}  // namespace base
