@@ -25,7 +25,7 @@ class BucketRanges {
   ~BucketRanges();
 
   size_t size() const { return ranges_.size(); }
-  size_t bucket_count() const { return ranges_.size() - 1; }
+  size_t bucket_count() const { return ranges_.empty() ? 0 : ranges_.size() - 1; }
   HistogramBase::Sample range(size_t i) const { return ranges_[i]; }
   // Fatal for i >= size().
   void SetRange(size_t i, HistogramBase::Sample value);

@@ -95,12 +95,9 @@ class Histogram : public HistogramBase {
   virtual double NormalizedBucketSize(Count count, uint32_t i) const;
   virtual std::string BucketLabel(uint32_t i) const;
 
- protected:
-  // Declares the shape (checksum fields common to all kinds) in `pickle`.
-  void SerializeBaseInfo(Pickle* pickle) const;
-
  private:
   std::unique_ptr<SampleVector> SnapshotUnlogged() const;
+  std::unique_ptr<SampleVector> SnapshotAllSamples() const;
   void WriteAsciiGraphImpl(const char* newline, std::string* output) const;
 
   const BucketRanges* const bucket_ranges_;
