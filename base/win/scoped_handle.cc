@@ -1,5 +1,6 @@
 #include "base/win/scoped_handle.h"
 
+#include "base/win/scoped_handle_verifier.h"
 #include "base/win/windows_types.h"
 
 namespace base::win {
@@ -22,28 +23,37 @@ ScopedHandle::~ScopedHandle() {
   Close();
 }
 
-void ScopedHandle::Set(Handle handle) {
+// Out of line (as are Take and Close) so that the return address names the
+// code that adopted or released the handle.
+__attribute__((noinline)) void ScopedHandle::Set(Handle handle) {
   if (handle_ == handle)
     return;
   // Adopting a handle usually happens right after the call that produced it;
   // the caller may still want to read that call's error code.
   const DWORD last_error = ::GetLastError();
   Close();
-  if (IsHandleValid(handle))
+  if (IsHandleValid(handle)) {
     handle_ = handle;
+    internal::VerifierBeginTracking(handle, this, __builtin_return_address(0),
+                                    CurrentCodeAddress());
+  }
   ::SetLastError(last_error);
 }
 
-ScopedHandle::Handle ScopedHandle::Take() {
+__attribute__((noinline)) ScopedHandle::Handle ScopedHandle::Take() {
   Handle handle = handle_;
   handle_ = nullptr;
+  if (IsHandleValid(handle)) {
+    internal::VerifierEndTracking(handle, this, __builtin_return_address(0), CurrentCodeAddress());
+  }
   return handle;
 }
 
-void ScopedHandle::Close() {
+__attribute__((noinline)) void ScopedHandle::Close() {
   if (!IsHandleValid(handle_))
     return;
-  ::CloseHandle(handle_);
+  internal::VerifierEndTracking(handle_, this, __builtin_return_address(0), CurrentCodeAddress());
+  internal::VerifierCloseHandle(handle_);
   handle_ = nullptr;
 }
 

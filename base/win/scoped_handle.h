@@ -52,6 +52,11 @@ class ScopedHandle {
   Handle handle_ = nullptr;
 };
 
+// The address that follows this function's call in the calling function.
+// With the caller's own return address it tells where a handle was adopted
+// or released. Also usable for activity records.
+const void* CurrentCodeAddress();
+
 }  // namespace base::win
 
 #endif  // BASE_WIN_SCOPED_HANDLE_H_
