@@ -42,7 +42,7 @@ class FileUtilTest : public testing::Test {
     static int counter = 0;
     dir_ = temp.Append(L"file_util_test_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
                        std::to_wstring(++counter));
-    DeletePath(dir_, true);
+    (void)DeletePath(dir_, true);
     MakeDir(dir_);
   }
   void TearDown() override { (void)DeletePath(dir_, true); }
