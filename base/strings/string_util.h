@@ -110,7 +110,8 @@ bool TrimString(const std::wstring& input, StringPiece16 trim_chars, std::wstrin
 // contains CR or LF is removed entirely. "  a \r\n b  c " gives "ab c" with
 // and "a b c" without line-break trimming.
 std::string CollapseWhitespaceASCII(StringPiece text, bool trim_sequences_with_line_breaks);
-// The same over UTF-16 with the Unicode white-space set.
+// The same over UTF-16 with the Unicode white-space set (line breaks are
+// still CR and LF only).
 std::wstring CollapseWhitespace(StringPiece16 text, bool trim_sequences_with_line_breaks);
 
 // Copies `src` into `dst` up to and including its NUL while fewer than
