@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/environment.h"
 #include "base/path_service.h"
@@ -30,17 +31,6 @@ bool GetShellFolder(int csidl, FilePath* result) {
   if (FAILED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer)))
     return false;
   *result = FilePath(buffer);
-  return true;
-}
-
-// Full path of `module`. A result of 0 is a failure, and so is one that
-// fills the whole buffer: the name was cut and is not the module's path.
-bool GetModulePath(HMODULE module, FilePath* result) {
-  wchar_t buffer[MAX_PATH] = {};
-  const DWORD length = ::GetModuleFileNameW(module, buffer, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH)
-    return false;
-  *result = FilePath(std::wstring_view(buffer, length));
   return true;
 }
 
@@ -97,11 +87,11 @@ bool WindowsPathProvider(int key, FilePath* result) {
   FilePath path;
   switch (key) {
     case FILE_EXE:
-      if (!GetModulePath(nullptr, &path))
+      if (!internal::GetModuleFilePath(nullptr, MAX_PATH, &path))
         return false;
       break;
     case FILE_MODULE:
-      if (!GetModulePath(reinterpret_cast<HMODULE>(&__ImageBase), &path))
+      if (!internal::GetModuleFilePath(&__ImageBase, MAX_PATH, &path))
         return false;
       break;
     case DIR_EXE_GRANDPARENT: {
@@ -247,6 +237,17 @@ bool BasePathProvider(int key, FilePath* result) {
 }
 
 namespace internal {
+
+bool GetModuleFilePath(void* module, size_t buffer_units, FilePath* result) {
+  std::vector<wchar_t> buffer(buffer_units + 1, L'\0');
+  const DWORD length = ::GetModuleFileNameW(static_cast<HMODULE>(module), buffer.data(),
+                                            static_cast<DWORD>(buffer_units));
+  // A name that fills the buffer was cut: it is not the module's path.
+  if (length == 0 || length >= buffer_units)
+    return false;
+  *result = FilePath(std::wstring_view(buffer.data(), length));
+  return true;
+}
 
 bool GetCurrentDirectoryPath(FilePath* result) {
   wchar_t buffer[MAX_PATH + 1] = {};
