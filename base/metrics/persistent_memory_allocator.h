@@ -193,7 +193,12 @@ class PersistentMemoryAllocator {
   uint32_t freeptr() const;
 
   char* const mem_base_;
-  const uint32_t mem_size_;
+  // The usable length: the memory given, or the smaller size the segment
+  // header states.
+  uint32_t mem_size_;
+  // False when the memory cannot even hold the segment header; nothing is
+  // then read or written.
+  bool usable_ = false;
   uint32_t mem_page_;
   const uint32_t vm_page_size_;
   const bool readonly_;
