@@ -146,7 +146,10 @@ class ThreadActivityTracker {
   // Pushes an activity (stored only while the depth is below the slot
   // count) and returns its depth index; PopActivity takes that index.
   ActivityId PushActivity(const void* origin, Activity::Type type, uint64_t data);
+  // Pops activity `id` when it is the innermost one; otherwise nothing.
   void PopActivity(ActivityId id);
+  // Pops the innermost activity, if any.
+  void PopLastActivity();
 
   // True when the header is sound.
   bool IsValid() const;

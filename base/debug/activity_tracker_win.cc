@@ -1,0 +1,10 @@
+#include "base/win/windows_types.h"
+
+namespace base::debug::internal {
+
+// The id of the calling process, recorded in owner records.
+unsigned long CurrentProcessIdForTracker() {
+  return ::GetCurrentProcessId();
+}
+
+}  // namespace base::debug::internal
