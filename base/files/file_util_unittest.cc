@@ -256,6 +256,33 @@ TEST_F(FileUtilTest, Move_FileAndDirectory) {
   EXPECT_TRUE(PathExists(to.Append(L"src").Append(L"sub").Append(L"f")));
 }
 
+TEST_F(FileUtilTest, MovePath_FailureLeavesTheRenameError) {
+  WriteTextFile(dir_.Append(L"file"));
+  MakeDir(dir_.Append(L"dir"));
+  MakeDir(dir_.Append(L"src"));
+  WriteTextFile(dir_.Append(L"src").Append(L"inside"));
+  // A file onto a directory (no fallback for files), and a directory below a
+  // file (the fallback copy fails too).
+  const struct {
+    FilePath from;
+    FilePath to;
+  } cases[] = {
+      {dir_.Append(L"file"), dir_.Append(L"dir")},
+      {dir_.Append(L"src"), dir_.Append(L"file").Append(L"below")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.to.value().c_str());
+    ASSERT_FALSE(::MoveFileExW(c.from.value().c_str(), c.to.value().c_str(),
+                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED));
+    const DWORD expected = ::GetLastError();
+    ::SetLastError(0);
+    EXPECT_FALSE(MovePath(c.from, c.to));
+    EXPECT_EQ(::GetLastError(), expected);
+    EXPECT_TRUE(PathExists(c.from));
+  }
+  EXPECT_TRUE(PathExists(dir_.Append(L"src").Append(L"inside")));
+}
+
 TEST_F(FileUtilTest, Move_RefusalsLeaveLastErrorAlone) {
   WriteTextFile(dir_.Append(L"file"));
   std::wstring long_name = dir_.value() + L"\\";
@@ -432,18 +459,27 @@ TEST_F(FileUtilTest, DeleteFile_RecordsOutcomeHistograms) {
   ASSERT_FALSE(::DeleteFileW(locked.value().c_str()));
   const int lock_error = static_cast<int>(::GetLastError());
 
+  const FilePath full = dir_.Append(L"full");
+  MakeDir(full);
+  WriteTextFile(full.Append(L"f"));
+
   EXPECT_TRUE(DeleteFile(dir_.Append(L"missing"), false));
   EXPECT_FALSE(DeleteFile(locked, false));
+  EXPECT_FALSE(DeleteFile(full, false));
   EXPECT_TRUE(DeleteFile(tree, true));
   ::CloseHandle(file);
+  // A code without a mapping is counted as unknown.
+  EXPECT_EQ(FileErrorFromWin32(ERROR_INVALID_NAME), FileError::Failed);
+  EXPECT_EQ(FileErrorFromWin32(ERROR_ACCESS_DENIED), FileError::AccessDenied);
 
   const struct {
     const char* name;
     std::vector<std::pair<int, int>> counts;  // sample, count
   } cases[] = {
-      {"Windows.PostOperationState.DeleteFile.NonRecursive", {{0, 1}, {7, 1}}},
+      {"Windows.PostOperationState.DeleteFile.NonRecursive", {{0, 1}, {6, 1}, {7, 1}}},
       {"Windows.PostOperationState.DeleteFile.Recursive", {{0, 1}}},
-      {"Windows.FilesystemError.DeleteFile.NonRecursive", {{lock_error, 1}}},
+      {"Windows.FilesystemError.DeleteFile.NonRecursive", {{lock_error, 1}, {145, 1}}},
+      {"PlatformFile.UnknownErrors.Windows", {{ERROR_INVALID_NAME, 1}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
