@@ -25,6 +25,8 @@ struct LocalTimeFields {
   int millisecond;
 };
 LocalTimeFields GetLocalTimeFields();
+// "MMDD/HH:MM:SS.mmm", every field zero-padded.
+std::string FormatTimestamp(const LocalTimeFields& time);
 uint32_t CurrentProcessId();
 uint32_t CurrentThreadId();
 void SetLastSystemErrorCode(uint32_t code);
