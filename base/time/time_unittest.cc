@@ -170,6 +170,46 @@ TEST(ClockTable, LowResolutionClockCountsRollovers) {
   EXPECT_EQ(internal::NextRolloverState(0x00010080, 0x80000000), 0x00010080u);
 }
 
+// A counter that advances 1/1024 of its 32-bit range per reading, so the
+// racing readers below wrap it many times.
+constexpr uint32_t kRacingStep = 0x00400000;
+std::atomic<uint64_t> g_racing_readings{0};
+uint32_t RacingTickCount() {
+  return static_cast<uint32_t>((g_racing_readings.fetch_add(1) + 1) * kRacingStep);
+}
+
+TEST(ClockTable, LowResolutionClockRollsOverConsistentlyUnderRacingReaders) {
+  auto& table = internal::GetClockTable();
+  auto* original = table.tick_count.exchange(&RacingTickCount);
+  internal::SetRolloverStateForTesting(0);
+  g_racing_readings.store(0);
+  constexpr int kThreads = 4;
+  constexpr int kReadings = 3000;
+  std::atomic<int> decreases{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      int64_t last = 0;
+      for (int i = 0; i < kReadings; ++i) {
+        int64_t now = internal::RolloverProtectedNow().ToInternalValue();
+        if (now < last)
+          decreases.fetch_add(1);
+        last = now;
+      }
+    });
+  }
+  for (auto& th : threads)
+    th.join();
+  // Serial oracle: one more reading must equal the exact 64-bit count of all
+  // readings taken (retries included), however the threads interleaved.
+  int64_t final_us = internal::RolloverProtectedNow().ToInternalValue();
+  uint64_t readings = g_racing_readings.load();
+  table.tick_count.store(original);
+  EXPECT_EQ(decreases.load(), 0);
+  EXPECT_GE(readings, static_cast<uint64_t>(kThreads * kReadings + 1));
+  EXPECT_EQ(final_us, static_cast<int64_t>(readings * kRacingStep) * 1000);
+}
+
 TEST(ClockTable, FirstTickReadingInstallsTheChosenSource) {
   LARGE_INTEGER frequency;
   int64_t f = ::QueryPerformanceFrequency(&frequency) ? frequency.QuadPart : 0;
