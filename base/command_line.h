@@ -115,8 +115,9 @@ class CommandLine {
   std::wstring GetCommandLineString() const;
 
   // `arg` quoted so that CommandLineToArgvW yields it back as one argument.
-  // Text without blanks, tabs, line breaks, quotes or backslashes is returned
-  // unchanged; the empty argument becomes "".
+  // Text without blanks, tabs, vertical tabs, line feeds, quotes or
+  // backslashes is returned unchanged; the empty argument becomes "" so that
+  // it is not lost.
   static std::wstring QuoteForCommandLineToArgvW(std::wstring_view arg);
 
  private:

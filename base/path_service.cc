@@ -37,11 +37,11 @@ PathServiceData& GetPathData() {
 
 // static
 bool PathService::Get(int key, FilePath* result) {
-  PathServiceData& data = GetPathData();
-
   // The current directory can change at any time, so it is never cached.
   if (key == DIR_CURRENT)
     return internal::GetCurrentDirectoryPath(result);
+
+  PathServiceData& data = GetPathData();
 
   const PathProvider* provider = nullptr;
   {
