@@ -88,9 +88,9 @@ bool UnpackPackage(const std::wstring& root_dir, const std::wstring& package) {
   unpack.AppendArg("x");
   unpack.AppendArgWide(package);
   unpack.AppendArg("-aoa");
-  unpack.AppendArgWide(L"-o\"" + root_dir + L"\"");
-  const base::Process unpacker = base::LaunchProcess(unpack, options);
-  LOG(INFO) << "launch 7z vaild:" << unpacker.IsValid() << " cmd:" << unpack.GetCommandLineString();
+  const std::wstring command = unpack.GetCommandLineString() + L" -o\"" + root_dir + L"\"";
+  const base::Process unpacker = base::LaunchProcess(command, options);
+  LOG(INFO) << "launch 7z vaild:" << unpacker.IsValid() << " cmd:" << command;
   if (unpacker.IsValid()) {
     int exit_code = 0;
     const bool ret = unpacker.WaitForExit(&exit_code);

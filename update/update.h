@@ -18,6 +18,10 @@ bool RunUpdate(int32_t pid, const std::wstring& root_dir, const std::wstring& pa
 // Extracts `package` over `root_dir` with the unpacker beside the executable
 // and deletes the package on success. False when the unpacker cannot start,
 // its exit code cannot be read, or it reports failure; the package is kept then.
+// The unpacker splits its own command line and reads no backslash escapes, so
+// its output switch is written as -o"<root>" verbatim after the arguments the
+// command-line builder quotes: quoted as one argument, a root with a blank or a
+// non-ASCII character would reach it split and it would extract nothing.
 bool UnpackPackage(const std::wstring& root_dir, const std::wstring& package);
 
 // Replaces root_dir\Client by root_dir\zeltorcg_update_tmp\Client: deletes the

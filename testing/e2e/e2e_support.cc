@@ -99,7 +99,9 @@ bool CopyFileTo(const std::wstring& from, const std::wstring& to) {
   return CopyFileW(from.c_str(), to.c_str(), FALSE) != 0;
 }
 
-bool RemoveTree(const std::wstring& path) {
+namespace {
+
+bool RemoveTreeOnce(const std::wstring& path) {
   DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES)
     return true;
@@ -118,6 +120,18 @@ bool RemoveTree(const std::wstring& path) {
     FindClose(find);
   }
   return RemoveDirectoryW(path.c_str()) != 0;
+}
+
+}  // namespace
+
+bool RemoveTree(const std::wstring& path) {
+  // A client that just ran may still hold its program file for a moment.
+  for (int attempt = 0; attempt < 60; ++attempt) {
+    if (RemoveTreeOnce(path))
+      return true;
+    Sleep(50);
+  }
+  return false;
 }
 
 namespace {

@@ -51,15 +51,15 @@ class UpdaterTest : public ::testing::Test {
     return package;
   }
 
-  std::vector<std::map<std::string, std::string>> ClientStarts() {
-    // The client records its start right after it was created; give it a moment.
-    for (int i = 0; i < 100; ++i) {
-      auto records = ReadClientRecords(record_file_);
-      if (!records.empty())
-        return records;
+  // The client's start records, once at least `expected` are there (the
+  // client records its start right after it was created; give it a moment).
+  std::vector<std::map<std::string, std::string>> ClientStarts(size_t expected = 1) {
+    auto records = ReadClientRecords(record_file_);
+    for (int i = 0; i < 100 && records.size() < expected; ++i) {
       Sleep(50);
+      records = ReadClientRecords(record_file_);
     }
-    return {};
+    return records;
   }
 
   std::wstring work_;
@@ -73,11 +73,19 @@ std::wstring Args(int pid, const std::wstring& root, const std::wstring& package
   return args;
 }
 
-// The lines of `run` written from `file`, as "file(line) SEVERITY text".
+// Quotes an argument the way the updater's command-line builder does: any
+// argument with a blank, backslash or double quote is quoted. (Test paths hold
+// no double quote and no trailing backslash, so nothing inside is escaped.)
+std::wstring BuilderQuote(const std::wstring& arg) {
+  return arg.find_first_of(L" \\\"") == std::wstring::npos ? arg : L"\"" + arg + L"\"";
+}
+
+// The updater's own steps in `run` (start-up and procedure lines), as
+// "file(line) SEVERITY text". Lines of the foundation are left out.
 std::vector<std::string> Steps(const UpdateRun& run) {
   std::vector<std::string> steps;
   for (const LogLine& line : run.lines) {
-    if (line.file.empty())
+    if (line.file != "main.cc" && line.file != "update.cc")
       continue;
     steps.push_back(line.Where() + " " + line.severity + " " + line.text);
   }
@@ -158,7 +166,7 @@ TEST_F(UpdaterTest, PackageMode_OverwritesAddsDeletesPackageAndStartsClient) {
           " ," + ToUtf8(root),
       "update.cc(17) INFO wait result 1",
       "update.cc(93) INFO launch 7z vaild:1 cmd:\"" + exe_dir + "\\7z.exe\" x " +
-          ToUtf8(Quote(package)) + " -aoa " + ToUtf8(Quote(L"-o\"" + root + L"\"")),
+          ToUtf8(BuilderQuote(package)) + " -aoa -o\"" + ToUtf8(root) + "\"",
       "update.cc(97) INFO 7z exit with code:0,ret:1",
       "update.cc(100) INFO remove the zip file",
       "update.cc(56) INFO launch process vaild:1 path:\"" + ToUtf8(root) +
@@ -208,8 +216,8 @@ TEST_F(UpdaterTest, Log_EveryRunEndsWithTwoEmptyLinesAndAppends) {
   const size_t before = ReadFileBytes(LogFilePath()).size();
   UpdateRun first = RunUpdater(Args(0, root, L""));
   ExpectSuccess(first);
-  ASSERT_GE(first.log.size(), 3u);
-  EXPECT_EQ(first.log.substr(first.log.size() - 3), "1\n\n\n") << "two empty lines end a run";
+  ASSERT_GE(first.log.size(), 4u);
+  EXPECT_EQ(first.log.substr(first.log.size() - 4), "1\n\n\n") << "two empty lines end a run";
 
   Install(root + L"\\zeltorcg_update_tmp\\Client", "3");
   UpdateRun second = RunUpdater(Args(0, root, L""));
@@ -299,6 +307,7 @@ TEST_F(UpdaterTest, Pid_BadValuesCountAsAbsentAndAreReported) {
     Install(root + L"\\zeltorcg_update_tmp\\Client", "2");
     UpdateRun run = RunUpdater(L"--pid=" + Quote(c.value) + L" --root_dir=" + Quote(root));
     ExpectSuccess(run);
+    ClientStarts();  // the client must have run before its folder is replaced
     const LogLine* request = FindLine(run, "update with pid:");
     ASSERT_NE(request, nullptr) << run.log;
     EXPECT_EQ(request->text, "update with pid:" + c.logged_pid + ",unzip: ," + ToUtf8(root));
@@ -366,9 +375,9 @@ TEST_F(UpdaterTest, Package_CorruptOrMissingFailsWithDialogAndKeepsEverything) {
       {"truncated archive", archive.substr(0, archive.size() / 2)},
       {"missing file", ""},
   };
-  char* shot_dir = nullptr;
-  size_t shot_len = 0;
-  _dupenv_s(&shot_dir, &shot_len, "XVFB_SHOT_DIR");
+  char shot_buffer[MAX_PATH] = {};
+  const char* shot_dir =
+      GetEnvironmentVariableA("XVFB_SHOT_DIR", shot_buffer, MAX_PATH) ? shot_buffer : nullptr;
   bool first = true;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -398,7 +407,6 @@ TEST_F(UpdaterTest, Package_CorruptOrMissingFailsWithDialogAndKeepsEverything) {
       EXPECT_EQ(ReadFileBytes(package), c.bytes) << "the package is kept";
     }
   }
-  free(shot_dir);
   EXPECT_TRUE(ReadClientRecords(record_file_).empty());
 }
 
@@ -488,7 +496,7 @@ TEST_F(UpdaterTest, Root_WithBlanksAndNonAsciiWorksInBothModes) {
   UpdateRun staged = RunUpdater(Args(0, root, L""));
   ExpectSuccess(staged);
   EXPECT_EQ(ReadFileBytes(root + L"\\Client\\version.txt"), "3\n");
-  auto starts = ClientStarts();
+  auto starts = ClientStarts(2);
   ASSERT_EQ(starts.size(), 2u);
   EXPECT_EQ(starts[1]["exe"], ToUtf8(root) + "\\Client\\ZeltorCloudPlay.exe");
 }
