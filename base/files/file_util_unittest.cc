@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/files/file_enumerator.h"
@@ -94,6 +95,30 @@ TEST_F(FileUtilTest, CreateDirectoryAndGetError_CreatesEveryMissingParent) {
   EXPECT_EQ(error, FileError::Ok);
   // Existing already: success, nothing else to do.
   EXPECT_TRUE(CreateDirectoryAndGetError(deepest, nullptr));
+}
+
+// Parties creating the same tree at once all succeed, and the tree is the
+// one a single party creates.
+TEST_F(FileUtilTest, CreateDirectoryAndGetError_ToleratesConcurrentCreators) {
+  const FilePath serial = dir_.Append(L"serial").Append(L"a").Append(L"b").Append(L"c");
+  ASSERT_TRUE(CreateDirectoryAndGetError(serial, nullptr));
+  const FilePath shared = dir_.Append(L"shared").Append(L"a").Append(L"b").Append(L"c");
+  constexpr int kThreads = 4;
+  bool results[kThreads] = {};
+  FileError errors[kThreads] = {};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i) {
+    threads.emplace_back([&, i] { results[i] = CreateDirectoryAndGetError(shared, &errors[i]); });
+  }
+  for (std::thread& t : threads)
+    t.join();
+  for (int i = 0; i < kThreads; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_TRUE(results[i]);
+    EXPECT_EQ(errors[i], FileError::Ok);
+  }
+  for (const FilePath& p : {shared, shared.DirName(), shared.DirName().DirName()})
+    EXPECT_TRUE(DirectoryExists(p)) << p.value().c_str();
 }
 
 TEST_F(FileUtilTest, CreateDirectoryAndGetError_ReportsEachProvokedError) {

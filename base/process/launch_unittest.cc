@@ -348,7 +348,7 @@ TEST(LaunchProcessDeathTest, HandleThatCannotBeInheritedIsFatal) {
   LaunchOptions options;
   options.inherited_handles = {reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7FFFFF0))};
   const std::wstring command = ExeDir().Append(L"exit_code_child.exe").value();
-  EXPECT_DEATH(LaunchProcess(command, options), "Check failed: result. ");
+  EXPECT_DEATH(LaunchProcess(command, options), "launch_win.cc\\(221\\)\\] Check failed: result. ");
 }
 
 }  // namespace

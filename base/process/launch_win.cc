@@ -305,4 +305,6 @@ Process LaunchProcess(const std::wstring& command_line_text, const LaunchOptions
   return Process(process_info.TakeProcessHandle());
 }
 
+static_assert(sizeof(STARTUPINFOEXW) == 72, "the extended start-up record is 72 bytes here");
+
 }  // namespace base

@@ -130,7 +130,7 @@ TEST(Process, MoveTransfersOwnership) {
 
 TEST(ProcessDeathTest, AdoptingThePseudoHandleIsFatal) {
   EXPECT_DEATH(Process process(::GetCurrentProcess()),
-               "Check failed: handle != ::GetCurrentProcess\\(\\)");
+               "process_win.cc\\(28\\)\\] Check failed: handle != ::GetCurrentProcess\\(\\)");
 }
 
 }  // namespace
