@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/command_line.h"
+#include "base/debug/activity_hooks.h"
 #include "base/file_path.h"
 #include "base/logging_internal.h"
 #include "base/win/windows_types.h"
@@ -381,7 +382,13 @@ TEST_F(LoggingTest, Disabled_StatementsEvaluateNoOperands) {
   CHECK_EQ(1, 1) << CountEvaluation();
   LOG_IF(INFO, false) << CountEvaluation();
   PLOG_IF(INFO, false) << CountEvaluation();
+  DCHECK_EQ(1, 1) << CountEvaluation();
   EXPECT_EQ(g_evaluations, 0);
+#if !DCHECK_IS_ON()
+  DCHECK(CountEvaluation() == 100) << CountEvaluation();
+  DCHECK_EQ(CountEvaluation(), 100);
+  EXPECT_EQ(g_evaluations, 0);
+#endif
 }
 
 TEST_F(LoggingTest, Stderr_ReceivesErrorsAndEveryDebugOutputMessage) {
@@ -759,6 +766,35 @@ TEST(LoggingDeathTest, FatalCheck_BacktraceNamesFailingFunctionAndLine) {
   EXPECT_DEATH(FailCheckInNamedFunction(&value), testing::Truly([&](const std::string& output) {
                  return std::regex_search(output, frame);
                }));
+}
+
+// Reports what the FATAL path handed to the activity tracker's hook.
+void RecordFatalMessage(const char* text, size_t length) {
+  fprintf(stderr, "hook got %u bytes: %.*s|", static_cast<unsigned>(length),
+          static_cast<int>(length), text);
+  fflush(stderr);
+}
+
+TEST(LoggingDeathTest, FatalLog_PassesWholeTextToActivityHook) {
+  static const base::debug::ActivityHooks hooks = {nullptr, nullptr, &RecordFatalMessage};
+  EXPECT_DEATH(
+      {
+        base::debug::g_activity_hooks.store(&hooks);
+        LOG(FATAL) << "for the tracker";
+      },
+      testing::Truly([](const std::string& output) {
+        // The hook sees the finished line: prefix, text, trace, final "\n".
+        const size_t line_end = output.find('\n');
+        const std::string line = output.substr(0, line_end + 1);
+        const size_t hook = output.find("hook got ");
+        if (line_end == std::string::npos || hook == std::string::npos)
+          return false;
+        const std::string written = output.substr(0, hook);
+        return line.find("] for the tracker\n") != std::string::npos &&
+               output.compare(
+                   hook, std::string::npos,
+                   "hook got " + std::to_string(written.size()) + " bytes: " + written + "|") == 0;
+      }));
 }
 
 TEST(LoggingDeathTest, FatalLog_EndsProcessWithBreakpoint) {

@@ -6,6 +6,8 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "base/debug/debugger.h"
 #include "base/debug/stack_trace_internal.h"
@@ -29,6 +31,15 @@ __attribute__((noinline)) size_t CaptureAtDepth(int depth, volatile int* sink) {
   }
   StackSnapshot snapshot;
   return snapshot.count();
+}
+
+__attribute__((noinline)) StackSnapshot CaptureSnapshotAtDepth(int depth, volatile int* sink) {
+  if (depth > 0) {
+    StackSnapshot snapshot = CaptureSnapshotAtDepth(depth - 1, sink);
+    *sink = *sink + 1;
+    return snapshot;
+  }
+  return StackSnapshot();
 }
 
 TEST(StackSnapshot, Capture_CountsFramesUpToCapacity) {
@@ -116,6 +127,36 @@ TEST(StackSnapshot, SymbolEngine_SetUpOnceWithExecutableDirectory) {
   const size_t first = path.find(entry);
   ASSERT_NE(first, std::wstring::npos);
   EXPECT_EQ(path.find(entry, first + 1), std::wstring::npos);
+}
+
+TEST(StackSnapshot, Output_ConcurrentResolutionMatchesSerial) {
+  volatile int sink = 0;
+  std::vector<StackSnapshot> snapshots;
+  for (int depth : {0, 3, 7})
+    snapshots.push_back(CaptureSnapshotAtDepth(depth, &sink));
+  std::vector<std::string> serial;
+  for (const StackSnapshot& snapshot : snapshots)
+    serial.push_back(snapshot.ToString());
+
+  constexpr int kThreads = 4;
+  std::vector<std::vector<std::string>> results(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 3; ++round) {
+        for (const StackSnapshot& snapshot : snapshots)
+          results[t].push_back(snapshot.ToString());
+      }
+    });
+  }
+  for (std::thread& thread : threads)
+    thread.join();
+  for (int t = 0; t < kThreads; ++t) {
+    SCOPED_TRACE(t);
+    ASSERT_EQ(results[t].size(), 3 * serial.size());
+    for (size_t i = 0; i < results[t].size(); ++i)
+      EXPECT_EQ(results[t][i], serial[i % serial.size()]);
+  }
 }
 
 TEST(StackSnapshot, Output_BadStreamGetsNothing) {
