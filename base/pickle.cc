@@ -213,7 +213,8 @@ char* Pickle::ClaimBytes(size_t length) {
     Resize(new_capacity > new_size ? new_capacity : new_size);
   }
   char* dest = reinterpret_cast<char*>(header_) + header_size_ + write_offset_;
-  std::memset(dest + length, 0, padded - length);
+  if (padded != length)
+    std::memset(dest + length, 0, padded - length);
   header_->payload_size = static_cast<uint32_t>(new_size);
   write_offset_ = new_size;
   return dest;

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace base {
@@ -91,12 +92,12 @@ class Pickle {
   size_t capacity_after_header() const { return capacity_after_header_; }
 
   void WriteBool(bool value) { WriteInt(value ? 1 : 0); }
-  void WriteInt(int value) { WriteBytes(&value, sizeof(value)); }
-  void WriteUInt32(uint32_t value) { WriteBytes(&value, sizeof(value)); }
-  void WriteInt64(int64_t value) { WriteBytes(&value, sizeof(value)); }
-  void WriteUInt64(uint64_t value) { WriteBytes(&value, sizeof(value)); }
-  void WriteFloat(float value) { WriteBytes(&value, sizeof(value)); }
-  void WriteDouble(double value) { WriteBytes(&value, sizeof(value)); }
+  void WriteInt(int value) { WritePod(value); }
+  void WriteUInt32(uint32_t value) { WritePod(value); }
+  void WriteInt64(int64_t value) { WritePod(value); }
+  void WriteUInt64(uint64_t value) { WritePod(value); }
+  void WriteFloat(float value) { WritePod(value); }
+  void WriteDouble(double value) { WritePod(value); }
   // Length (32-bit), the bytes without terminator, zero padding.
   void WriteString(const std::string& value);
   // Length (32-bit, `length` must not be negative), the bytes, zero padding.
@@ -105,6 +106,12 @@ class Pickle {
   void WriteBytes(const void* data, size_t length);
 
  private:
+  // Fixed-size fields: the copy is inlined, only the claim is a call.
+  template <typename T>
+  void WritePod(const T& value) {
+    static_assert(sizeof(T) % 4 == 0, "fields without padding");
+    std::memcpy(ClaimBytes(sizeof(T)), &value, sizeof(T));
+  }
   void Resize(size_t new_capacity);
   // Makes room for `length` bytes (plus padding) and returns where they go.
   char* ClaimBytes(size_t length);
