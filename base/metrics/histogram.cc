@@ -202,6 +202,21 @@ Histogram::Histogram(const char* name, const BucketRanges* ranges)
       unlogged_samples_(std::make_unique<SampleVector>(MetricNameHash(name), ranges)),
       logged_samples_(std::make_unique<SampleVector>(unlogged_samples_->id(), ranges)) {}
 
+Histogram::Histogram(const char* name,
+                     const BucketRanges* ranges,
+                     const DelayedPersistentAllocation& counts,
+                     const DelayedPersistentAllocation& logged_counts,
+                     SamplesMetadata* meta,
+                     SamplesMetadata* logged_meta)
+    : HistogramBase(name),
+      bucket_ranges_(ranges),
+      unlogged_samples_(
+          std::make_unique<PersistentSampleVector>(MetricNameHash(name), ranges, meta, counts)),
+      logged_samples_(std::make_unique<PersistentSampleVector>(unlogged_samples_->id(),
+                                                               ranges,
+                                                               logged_meta,
+                                                               logged_counts)) {}
+
 Histogram::~Histogram() = default;
 
 HistogramBase::Sample Histogram::declared_min() const {
@@ -516,6 +531,14 @@ HistogramBase* LinearHistogram::DeserializeInfo(PickleIterator* iter) {
 LinearHistogram::LinearHistogram(const char* name, const BucketRanges* ranges)
     : Histogram(name, ranges) {}
 
+LinearHistogram::LinearHistogram(const char* name,
+                                 const BucketRanges* ranges,
+                                 const DelayedPersistentAllocation& counts,
+                                 const DelayedPersistentAllocation& logged_counts,
+                                 SamplesMetadata* meta,
+                                 SamplesMetadata* logged_meta)
+    : Histogram(name, ranges, counts, logged_counts, meta, logged_meta) {}
+
 LinearHistogram::~LinearHistogram() = default;
 
 HistogramType LinearHistogram::GetHistogramType() const {
@@ -546,6 +569,14 @@ void LinearHistogram::SetBucketDescription(Sample sample, const std::string& lab
 BooleanHistogram::BooleanHistogram(const char* name, const BucketRanges* ranges)
     : LinearHistogram(name, ranges) {}
 
+BooleanHistogram::BooleanHistogram(const char* name,
+                                   const BucketRanges* ranges,
+                                   const DelayedPersistentAllocation& counts,
+                                   const DelayedPersistentAllocation& logged_counts,
+                                   SamplesMetadata* meta,
+                                   SamplesMetadata* logged_meta)
+    : LinearHistogram(name, ranges, counts, logged_counts, meta, logged_meta) {}
+
 BooleanHistogram::~BooleanHistogram() = default;
 
 HistogramType BooleanHistogram::GetHistogramType() const {
@@ -556,6 +587,14 @@ HistogramType BooleanHistogram::GetHistogramType() const {
 
 CustomHistogram::CustomHistogram(const char* name, const BucketRanges* ranges)
     : Histogram(name, ranges) {}
+
+CustomHistogram::CustomHistogram(const char* name,
+                                 const BucketRanges* ranges,
+                                 const DelayedPersistentAllocation& counts,
+                                 const DelayedPersistentAllocation& logged_counts,
+                                 SamplesMetadata* meta,
+                                 SamplesMetadata* logged_meta)
+    : Histogram(name, ranges, counts, logged_counts, meta, logged_meta) {}
 
 CustomHistogram::~CustomHistogram() = default;
 

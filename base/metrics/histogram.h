@@ -60,6 +60,14 @@ class Histogram : public HistogramBase {
   // A heap histogram over `ranges` (not owned, shared, must outlive it);
   // `name` must be permanent (InternName).
   Histogram(const char* name, const BucketRanges* ranges);
+  // A histogram over persistent memory: both sample vectors keep their
+  // metadata and counts in the segment (see PersistentSampleVector).
+  Histogram(const char* name,
+            const BucketRanges* ranges,
+            const DelayedPersistentAllocation& counts,
+            const DelayedPersistentAllocation& logged_counts,
+            SamplesMetadata* meta,
+            SamplesMetadata* logged_meta);
   ~Histogram() override;
 
   const BucketRanges* bucket_ranges() const { return bucket_ranges_; }
@@ -168,6 +176,12 @@ class LinearHistogram : public Histogram {
   static HistogramBase* DeserializeInfo(PickleIterator* iter);
 
   LinearHistogram(const char* name, const BucketRanges* ranges);
+  LinearHistogram(const char* name,
+                  const BucketRanges* ranges,
+                  const DelayedPersistentAllocation& counts,
+                  const DelayedPersistentAllocation& logged_counts,
+                  SamplesMetadata* meta,
+                  SamplesMetadata* logged_meta);
   ~LinearHistogram() override;
 
   HistogramType GetHistogramType() const override;
@@ -205,6 +219,12 @@ class LinearHistogram::Factory : public Histogram::Factory {
 class BooleanHistogram : public LinearHistogram {
  public:
   BooleanHistogram(const char* name, const BucketRanges* ranges);
+  BooleanHistogram(const char* name,
+                   const BucketRanges* ranges,
+                   const DelayedPersistentAllocation& counts,
+                   const DelayedPersistentAllocation& logged_counts,
+                   SamplesMetadata* meta,
+                   SamplesMetadata* logged_meta);
   ~BooleanHistogram() override;
 
   HistogramType GetHistogramType() const override;
@@ -214,6 +234,12 @@ class BooleanHistogram : public LinearHistogram {
 class CustomHistogram : public Histogram {
  public:
   CustomHistogram(const char* name, const BucketRanges* ranges);
+  CustomHistogram(const char* name,
+                  const BucketRanges* ranges,
+                  const DelayedPersistentAllocation& counts,
+                  const DelayedPersistentAllocation& logged_counts,
+                  SamplesMetadata* meta,
+                  SamplesMetadata* logged_meta);
   ~CustomHistogram() override;
 
   HistogramType GetHistogramType() const override;

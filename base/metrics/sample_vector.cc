@@ -230,6 +230,37 @@ HistogramBase::AtomicCount* SampleVector::CreateCountsLocked() {
   return local_counts_.get();
 }
 
+PersistentSampleVector::PersistentSampleVector(uint64_t id,
+                                               const BucketRanges* bucket_ranges,
+                                               SamplesMetadata* meta,
+                                               const DelayedPersistentAllocation& counts)
+    : SampleVectorBase(id, meta, bucket_ranges), persistent_counts_(counts) {
+  // Counts another user of the segment created earlier are used at once.
+  if (persistent_counts_.reference())
+    AttachExistingCounts();
+}
+
+PersistentSampleVector::~PersistentSampleVector() = default;
+
+bool PersistentSampleVector::AttachExistingCounts() const {
+  if (!persistent_counts_.reference())
+    return false;
+  void* memory = persistent_counts_.Get();
+  if (!memory)
+    return false;
+  set_counts(static_cast<HistogramBase::AtomicCount*>(memory));
+  return true;
+}
+
+HistogramBase::AtomicCount* PersistentSampleVector::CreateCountsLocked() {
+  void* memory = persistent_counts_.Get();
+  if (memory)
+    return static_cast<HistogramBase::AtomicCount*>(memory);
+  // The segment is full or damaged: keep counting on the heap.
+  fallback_counts_ = std::make_unique<HistogramBase::AtomicCount[]>(counts_size());
+  return fallback_counts_.get();
+}
+
 SampleVectorIterator::SampleVectorIterator(const HistogramBase::AtomicCount* counts,
                                            size_t counts_size,
                                            const BucketRanges* bucket_ranges)

@@ -9,6 +9,7 @@
 #include "base/metrics/bucket_ranges.h"
 #include "base/metrics/histogram_base.h"
 #include "base/metrics/histogram_samples.h"
+#include "base/metrics/persistent_memory_allocator.h"
 
 namespace base {
 
@@ -81,6 +82,27 @@ class SampleVector : public SampleVectorBase {
 
   std::unique_ptr<LocalMetadata> local_meta_;
   std::unique_ptr<HistogramBase::AtomicCount[]> local_counts_;
+};
+
+// A SampleVectorBase whose metadata and counts live in a persistent segment.
+// The counts block is allocated only when first needed; if that fails the
+// counts fall back to a heap array that only this object sees.
+class PersistentSampleVector : public SampleVectorBase {
+ public:
+  // `meta` lies in the segment and must outlive this object; `counts`
+  // describes the (possibly not yet allocated) block of bucket_count() counts.
+  PersistentSampleVector(uint64_t id,
+                         const BucketRanges* bucket_ranges,
+                         SamplesMetadata* meta,
+                         const DelayedPersistentAllocation& counts);
+  ~PersistentSampleVector() override;
+
+ private:
+  bool AttachExistingCounts() const override;
+  HistogramBase::AtomicCount* CreateCountsLocked() override;
+
+  DelayedPersistentAllocation persistent_counts_;
+  std::unique_ptr<HistogramBase::AtomicCount[]> fallback_counts_;
 };
 
 // Iterates the non-zero counts of a counts array. The array and the ranges

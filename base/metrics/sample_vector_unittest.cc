@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/metrics/bucket_ranges.h"
+#include "base/metrics/persistent_memory_allocator.h"
 #include "base/metrics/sample_map.h"
 #include "base/pickle.h"
 #include "gtest/gtest.h"
@@ -303,6 +304,47 @@ TEST(SampleVector, ConcurrentTally_LosesNoCountAcrossPromotion) {
     ASSERT_EQ(oracle.SampleCount(), shared.SampleCount());
     ASSERT_EQ(oracle.redundant_count(), shared.redundant_count());
     ASSERT_EQ(oracle.sum(), shared.sum());
+  }
+}
+
+TEST(PersistentSampleVector, CountsLiveInTheSegmentOrFallBackToTheHeap) {
+  auto ranges = MakeTestRanges();
+  struct {
+    const char* name;
+    size_t segment_size;
+    bool in_segment;
+  } cases[] = {
+      {"room for the counts", 4096, true},
+      {"segment too small", 64 + 48, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint64_t> memory(c.segment_size / 8, 0);
+    PersistentMemoryAllocator allocator(memory.data(), c.segment_size, 0, 1, "", false);
+    PersistentMemoryAllocator::Reference meta_ref = allocator.Allocate(sizeof(SamplesMetadata), 1);
+    ASSERT_NE(0u, meta_ref);
+    auto* meta = allocator.GetAsObject<SamplesMetadata>(meta_ref, 1);
+    ASSERT_TRUE(meta);
+    std::atomic<PersistentMemoryAllocator::Reference> counts_ref{0};
+    DelayedPersistentAllocation counts(&allocator, &counts_ref, 2,
+                                       ranges->bucket_count() * sizeof(HistogramBase::Count));
+    PersistentSampleVector samples(99, ranges.get(), meta, counts);
+    EXPECT_EQ(99u, meta->id.load());
+    samples.Tally(3, 2);
+    EXPECT_EQ(0u, counts_ref.load());  // still in the single-sample word
+    samples.Tally(30, 1);
+    EXPECT_EQ(c.in_segment, counts_ref.load() != 0);
+    EXPECT_EQ(2, samples.CountOf(3));
+    EXPECT_EQ(1, samples.CountOf(30));
+    EXPECT_EQ(3, meta->redundant_count.load());
+    EXPECT_EQ(36, meta->sum.load());
+    if (c.in_segment) {
+      // A second view over the same records sees the same counts.
+      PersistentSampleVector view(0, ranges.get(), meta, counts);
+      EXPECT_EQ(99u, view.id());
+      EXPECT_EQ(2, view.CountOf(3));
+      EXPECT_EQ(3, view.SampleCount());
+    }
   }
 }
 
