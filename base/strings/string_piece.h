@@ -146,7 +146,7 @@ class BasicStringPiece {
     }
     return npos;
   }
-  // Last position at or before `pos` holding `c`.
+  // Last position at or before `pos` holding `c` (npos for an empty view).
   size_type rfind(CharT c, size_type pos = npos) const {
     if (empty())
       return npos;
@@ -156,9 +156,9 @@ class BasicStringPiece {
     }
     return npos;
   }
-  // Last position at or before `pos` where `s` starts.
+  // Last position at or before `pos` where `s` starts (npos for an empty view).
   size_type rfind(BasicStringPiece s, size_type pos = npos) const {
-    if (s.length_ > length_)
+    if (empty() || s.length_ > length_)
       return npos;
     size_type start = length_ - s.length_;
     if (pos < start)

@@ -76,6 +76,8 @@ TEST(StringPiece, BackwardSearchesOfEmptyViewReturnNpos) {
   EXPECT_EQ(empty.find_last_of('a'), npos);
   EXPECT_EQ(empty.find_last_not_of("ab"), npos);
   EXPECT_EQ(empty.find_last_not_of('a'), npos);
+  EXPECT_EQ(empty.rfind(StringPiece()), npos);
+  EXPECT_EQ(empty.rfind(StringPiece("a")), npos);
   EXPECT_EQ(empty16.rfind(L'a'), npos);
   EXPECT_EQ(empty16.find_last_not_of(L" "), npos);
 }
