@@ -5,6 +5,7 @@
 #include "base/logging.h"
 #include "base/metrics/metrics_hashes.h"
 #include "base/metrics/persistent_histogram_allocator.h"
+#include "base/metrics/persistent_sample_map.h"
 #include "base/metrics/sample_map.h"
 #include "base/metrics/statistics_recorder.h"
 #include "base/pickle.h"
@@ -50,6 +51,26 @@ SparseHistogram::SparseHistogram(const char* name)
     : HistogramBase(name),
       unlogged_samples_(std::make_unique<SampleMap>(MetricNameHash(name))),
       logged_samples_(std::make_unique<SampleMap>(unlogged_samples_->id())) {}
+
+// static
+std::unique_ptr<HistogramBase> SparseHistogram::PersistentCreate(
+    PersistentMemoryAllocator* allocator,
+    const char* name,
+    SamplesMetadata* meta,
+    SamplesMetadata* logged_meta) {
+  return std::unique_ptr<HistogramBase>(new SparseHistogram(allocator, name, meta, logged_meta));
+}
+
+SparseHistogram::SparseHistogram(PersistentMemoryAllocator* allocator,
+                                 const char* name,
+                                 SamplesMetadata* meta,
+                                 SamplesMetadata* logged_meta)
+    : HistogramBase(name),
+      unlogged_samples_(
+          std::make_unique<PersistentSampleMap>(MetricNameHash(name), allocator, meta)),
+      logged_samples_(std::make_unique<PersistentSampleMap>(unlogged_samples_->id() + 1,
+                                                            allocator,
+                                                            logged_meta)) {}
 
 SparseHistogram::~SparseHistogram() = default;
 

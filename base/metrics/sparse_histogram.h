@@ -12,6 +12,8 @@
 namespace base {
 
 class PersistentHistogramAllocator;
+class PersistentMemoryAllocator;
+struct SamplesMetadata;
 class Pickle;
 class PickleIterator;
 
@@ -30,6 +32,14 @@ class SparseHistogram : public HistogramBase {
   // A heap histogram over the permanent `name` (see InternName), not
   // registered. For the factory and tests.
   static std::unique_ptr<HistogramBase> FactoryGet(const char* name);
+
+  // A histogram whose sample maps live in `allocator`'s segment over the two
+  // metadata records (not owned; they and the allocator must outlive it).
+  // The logged map's id is the unlogged id + 1.
+  static std::unique_ptr<HistogramBase> PersistentCreate(PersistentMemoryAllocator* allocator,
+                                                         const char* name,
+                                                         SamplesMetadata* meta,
+                                                         SamplesMetadata* logged_meta);
 
   ~SparseHistogram() override;
 
@@ -59,6 +69,10 @@ class SparseHistogram : public HistogramBase {
 
  private:
   explicit SparseHistogram(const char* name);
+  SparseHistogram(PersistentMemoryAllocator* allocator,
+                  const char* name,
+                  SamplesMetadata* meta,
+                  SamplesMetadata* logged_meta);
 
   void WriteAsciiImpl(const char* newline, std::string* output) const;
 
