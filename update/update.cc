@@ -5,7 +5,7 @@
 #include "base/logging.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
-#include "base/win/windows_types.h"
+#include "base/win/scoped_handle.h"
 #include "common/util/path_util.h"
 
 // The steps below log on fixed lines of this file; keep their positions.
@@ -21,7 +21,7 @@ bool RunUpdate(int32_t pid, const std::wstring& root_dir, const std::wstring& pa
 }
 
 bool ReplaceClientDirectory(const std::wstring& root_dir) {
-  if (!StagedClientPresent(root_dir))
+  if (!StagedClientMovable(root_dir))
     return false;
   for (int attempt = 0; attempt < 5; ++attempt) {
     Sleep(10);
@@ -42,7 +42,7 @@ bool ReplaceClientDirectory(const std::wstring& root_dir) {
 bool MoveStagedClient(const std::wstring& root_dir, bool to_client_dir) {
   const base::FilePath from = StagedClientDir(root_dir);
   const base::FilePath to = to_client_dir ? InstalledClientDir(root_dir) : base::FilePath(root_dir);
-  const bool moved = base::Move(from, to);
+  const bool moved = InstalledClientDirCleared(root_dir) && base::Move(from, to);
   LOG(INFO) << "move result:" << moved << ",from:" << from << ",to:" << to;
   return moved;
 }
@@ -57,13 +57,6 @@ bool LaunchClient(const std::wstring& root_dir) {
   return client.IsValid();
 }
 
-// Whatever the delete phase of staged mode achieved, its move phase runs; the
-// move attempts alternate between the root and the installed client directory,
-// since a move onto an existing directory lands inside it under its own name.
-bool InstallNewVersion(const std::wstring& root_dir, const std::wstring& package) {
-  return package.empty() ? ReplaceClientDirectory(root_dir) : UnpackPackage(root_dir, package);
-}
-
 base::FilePath InstalledClientDir(const std::wstring& root_dir) {
   return base::FilePath(root_dir).AppendASCII("Client");
 }
@@ -72,15 +65,22 @@ base::FilePath StagedClientDir(const std::wstring& root_dir) {
   return base::FilePath(root_dir).AppendASCII("zeltorcg_update_tmp").AppendASCII("Client");
 }
 
-bool StagedClientPresent(const std::wstring& root_dir) {
-  const base::FilePath staged = StagedClientDir(root_dir);
-  if (base::DirectoryExists(staged))
+bool InstalledClientDirCleared(const std::wstring& root_dir) {
+  const base::FilePath client_dir = InstalledClientDir(root_dir);
+  if (!base::PathExists(client_dir) || base::DeleteFile(client_dir, true))
     return true;
-  // Deleting the installed client now would leave the user with nothing.
-  LOG(ERROR) << "staged client directory missing, installation kept: " << staged;
+  LOG(ERROR) << "installed client directory still present, not moving onto it: " << client_dir;
   return false;
 }
 
+// Package mode: the unpacker writes the package's files below the root,
+// overwriting what is there and leaving files it does not carry. Only its exit
+// code tells success; a code that cannot be read counts as failure, so the
+// package is kept for another attempt and the old client is not started as if
+// it were new. The unpacker has no time limit: a large package on a slow disk
+// takes what it takes, and the user's client is not running meanwhile.
+// Its console window stays hidden: the user sees only the outcome, and a
+// failure only through the dialog.
 bool UnpackPackage(const std::wstring& root_dir, const std::wstring& package) {
   base::LaunchOptions options;
   options.hide_window = true;
@@ -103,6 +103,54 @@ bool UnpackPackage(const std::wstring& root_dir, const std::wstring& package) {
     return ret && exit_code == 0;
   }
   LOG(ERROR) << "7z launch failed";
+  return false;
+}
+
+bool InstallNewVersion(const std::wstring& root_dir, const std::wstring& package) {
+  // One installation at a time per root: a second updater started for the
+  // same root would delete what the first is moving into place.
+  const base::win::ScopedHandle lock(
+      CreateMutexW(nullptr, FALSE, InstallLockName(root_dir).c_str()));
+  if (!lock.IsValid()) {
+    LOG(ERROR) << "cannot create the installation lock, error " << GetLastError();
+    return false;
+  }
+  const DWORD waited = WaitForSingleObject(lock.Get(), kInstallLockWaitMs);
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+    LOG(ERROR) << "another update of " << root_dir << " is still running, giving up";
+    return false;
+  }
+  const bool installed =
+      package.empty() ? ReplaceClientDirectory(root_dir) : UnpackPackage(root_dir, package);
+  ReleaseMutex(lock.Get());
+  return installed;
+}
+
+std::wstring InstallLockName(const std::wstring& root_dir) {
+  // Kernel object names hold no backslash: name the lock by a hash of the
+  // absolute, lower-cased root.
+  base::FilePath absolute = base::MakeAbsoluteFilePath(base::FilePath(root_dir));
+  std::wstring key = absolute.empty() ? root_dir : absolute.StripTrailingSeparators().value();
+  uint64_t hash = 14695981039346656037ull;
+  for (wchar_t c : key) {
+    hash ^= static_cast<uint16_t>(towlower(c));
+    hash *= 1099511628211ull;
+  }
+  wchar_t name[64];
+  swprintf(name, 64, L"Local\\ZeltorCloudGame2.update.%016llx",
+           static_cast<unsigned long long>(hash));
+  return name;
+}
+
+bool StagedClientMovable(const std::wstring& root_dir) {
+  const base::FilePath staged = StagedClientDir(root_dir);
+  if (!base::DirectoryExists(staged)) {
+    LOG(ERROR) << "staged client directory missing, installation kept: " << staged;
+  } else if (staged.value().size() >= kMaxMovablePath) {
+    LOG(ERROR) << "staged client directory path too long to move, installation kept: " << staged;
+  } else {
+    return true;
+  }
   return false;
 }
 

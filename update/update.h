@@ -30,14 +30,22 @@ bool UnpackPackage(const std::wstring& root_dir, const std::wstring& package);
 bool ReplaceClientDirectory(const std::wstring& root_dir);
 
 // One move attempt of the staged client directory, to root_dir itself or, with
-// `to_client_dir`, to root_dir\Client.
+// `to_client_dir`, to root_dir\Client. The move phase alternates the two: a
+// move onto an existing directory lands inside it under the source's name, so
+// both give root_dir\Client when that folder is gone.
 bool MoveStagedClient(const std::wstring& root_dir, bool to_client_dir);
 
 // Starts root_dir\Client\ZeltorCloudPlay.exe outside any job, without waiting.
 bool LaunchClient(const std::wstring& root_dir);
 
-// Package mode when `package` is non-empty, else staged mode.
+// Package mode when `package` is non-empty, else staged mode, holding the
+// installation lock of `root_dir` (waiting up to kInstallLockWaitMs for an
+// updater already installing there; false when it does not finish).
 bool InstallNewVersion(const std::wstring& root_dir, const std::wstring& package);
+
+// The name of the per-root installation lock (a named mutex of the session).
+std::wstring InstallLockName(const std::wstring& root_dir);
+inline constexpr unsigned long kInstallLockWaitMs = 5 * 60 * 1000;
 
 // The client's pid from the text of the "pid" switch: optional white space and
 // sign, then decimal digits; the rest is ignored ("1234abc" gives 1234). A text
@@ -49,7 +57,19 @@ int32_t PidFromSwitchValue(const std::wstring& raw);
 base::FilePath InstalledClientDir(const std::wstring& root_dir);
 base::FilePath StagedClientDir(const std::wstring& root_dir);
 
-// True when the staged client directory exists; logs an ERROR naming it when not.
-bool StagedClientPresent(const std::wstring& root_dir);
+// Before each move attempt: true when root_dir\Client is gone, after one more
+// recursive delete if it is still there. A move onto a Client folder that the
+// delete phase could not remove would merge the new version into the old one,
+// or nest it below as Client\Client, and then report success; such an attempt
+// fails instead (logged as an ERROR), and the staged version stays intact.
+bool InstalledClientDirCleared(const std::wstring& root_dir);
+
+// True when the staged client directory exists and its path is short enough
+// for the move (below kMaxMovablePath units); logs an ERROR naming it when
+// not. Checked before anything is deleted: without a staged version that can
+// be moved, deleting the installed client would leave the user with nothing.
+// File operations refuse paths of this many units or more.
+inline constexpr size_t kMaxMovablePath = 260;
+bool StagedClientMovable(const std::wstring& root_dir);
 
 #endif  // UPDATE_UPDATE_H_
