@@ -150,6 +150,48 @@ TEST(ActivityTracker, ContendedLockIsOnTheStackWhileWaiting) {
   lock.Release();
 }
 
+int CountBlocksOfType(const PersistentMemoryAllocator& allocator, uint32_t type) {
+  PersistentMemoryAllocator::Iterator iter(&allocator);
+  int count = 0;
+  while (iter.GetNextOfType(type))
+    ++count;
+  return count;
+}
+
+// A thread's tracker block goes back to the pool (retyped free, cleared) when
+// the thread ends, and the next thread takes it instead of a new block.
+TEST(ActivityTracker, ThreadTrackerBlocksAreReusedAfterThreadExit) {
+  GlobalActivityTracker* global = EnsureTracker();
+  ASSERT_NE(nullptr, global);
+  const PersistentMemoryAllocator& allocator = *global->allocator();
+  const int live_before = global->thread_tracker_count();
+  std::thread([&] {
+    ThreadActivityTracker* tracker = global->GetOrCreateTrackerForCurrentThread();
+    ASSERT_NE(nullptr, tracker);
+    // Left on the stack at thread exit: the next owner must not see it.
+    tracker->PushActivity(nullptr, Activity::ACT_PROCESS_WAIT, 1);
+    EXPECT_EQ(live_before + 1, global->thread_tracker_count());
+  }).join();
+  EXPECT_EQ(live_before, global->thread_tracker_count());
+  const int blocks = CountBlocksOfType(allocator, kTypeIdActivityTracker) +
+                     CountBlocksOfType(allocator, kTypeIdActivityTrackerFree);
+  EXPECT_LE(1, CountBlocksOfType(allocator, kTypeIdActivityTrackerFree));
+
+  std::thread([&] {
+    ThreadActivityTracker* tracker = global->GetOrCreateTrackerForCurrentThread();
+    ASSERT_NE(nullptr, tracker);
+    ThreadActivityTracker::Snapshot snapshot;
+    ASSERT_TRUE(tracker->CreateSnapshot(&snapshot));
+    // A fresh header for this thread (thread ids may be reused, so the
+    // empty stack and the live count tell it apart from the old one).
+    EXPECT_EQ(CurrentThreadId(), snapshot.thread_id);
+    EXPECT_EQ(0u, snapshot.activity_stack_depth);
+    EXPECT_EQ(live_before + 1, global->thread_tracker_count());
+  }).join();
+  EXPECT_EQ(blocks, CountBlocksOfType(allocator, kTypeIdActivityTracker) +
+                        CountBlocksOfType(allocator, kTypeIdActivityTrackerFree));
+}
+
 std::wstring OwnProgram() {
   wchar_t path[MAX_PATH];
   const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);

@@ -161,6 +161,29 @@ TEST_F(SparseHistogramTest, NeverMatchesABucketedRequest) {
   EXPECT_EQ(DummyHistogram::GetInstance(), LinearHistogram::Get("Test.Sparse.Shape", 1, 8, 9, 0));
 }
 
+// Bad and mismatched shapes are reported as the low 32 bits of the name hash
+// in two sparse histograms.
+TEST_F(SparseHistogramTest, ConstructionErrorsAreRecordedAsNameHashSamples) {
+  const auto low32 = [](const char* name) {
+    return static_cast<HistogramBase::Sample>(MetricNameHashLow32(MetricNameHash(name)));
+  };
+  Histogram::Get("Test.Sparse.BadShape", 0, 0, 1, 0);
+  HistogramBase* bad = StatisticsRecorder::FindHistogram("Histogram.BadConstructionArguments");
+  ASSERT_NE(nullptr, bad);
+  EXPECT_EQ(SPARSE_HISTOGRAM, bad->GetHistogramType());
+  EXPECT_EQ(1, bad->SnapshotAll()->CountOf(low32("Test.Sparse.BadShape")));
+  EXPECT_EQ(HistogramBase::kReportFlag, bad->flags());
+
+  Histogram::Get("Test.Sparse.Mismatch", 1, 100, 10, 0);
+  EXPECT_EQ(DummyHistogram::GetInstance(), Histogram::Get("Test.Sparse.Mismatch", 1, 100, 11, 0));
+  HistogramBase* mismatched =
+      StatisticsRecorder::FindHistogram("Histogram.MismatchedConstructionArguments");
+  ASSERT_NE(nullptr, mismatched);
+  std::unique_ptr<HistogramSamples> s = mismatched->SnapshotAll();
+  EXPECT_EQ(1, s->CountOf(low32("Test.Sparse.Mismatch")));
+  EXPECT_EQ(1, s->SampleCount());
+}
+
 TEST_F(SparseHistogramTest, AskingSparseForABucketedNameIsFatal) {
   Histogram::Get("Test.Sparse.Bucketed", 1, 100, 10, 0);
   EXPECT_DEATH(SparseHistogram::Get("Test.Sparse.Bucketed", 0),

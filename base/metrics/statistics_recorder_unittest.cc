@@ -235,6 +235,13 @@ TEST_F(StatisticsRecorderTest, TemporaryRecorderHidesAndRestoresEarlierHistogram
   EXPECT_EQ(outer, StatisticsRecorder::FindHistogram("Test.Outer"));
 }
 
+// The dump is arranged only with verbose logging on for the recorder's file;
+// this test program runs without --v.
+TEST_F(StatisticsRecorderTest, AtExitDumpNotArrangedWithoutVerboseLogging) {
+  EXPECT_FALSE(StatisticsRecorder::IsDumpArrangedForTesting());
+  StatisticsRecorder::DumpAllHistograms();  // a disabled VLOG: nothing happens
+}
+
 TEST(DummyHistogram, AcceptsAndDiscardsEverything) {
   DummyHistogram* dummy = DummyHistogram::GetInstance();
   EXPECT_EQ(dummy, DummyHistogram::GetInstance());
