@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 
 #include "base/command_line.h"
 #include "base/debug/activity_hooks.h"

@@ -195,6 +195,16 @@ struct LogMessageVoidify {
   void operator&(std::ostream&) {}
 };
 
+namespace internal {
+
+// C strings are written as text, not as addresses.
+template <typename T>
+constexpr bool kIsCharacterPointer =
+    std::is_same_v<std::remove_cv_t<std::remove_pointer_t<T>>, char> ||
+    std::is_same_v<std::remove_cv_t<std::remove_pointer_t<T>>, wchar_t>;
+
+}  // namespace internal
+
 // How a value appears in a comparison CHECK: its stream insertion, except
 // that pointers and handles use eight upper-case hexadecimal digits, enums
 // their underlying value and types without insertion a placeholder.
@@ -202,8 +212,7 @@ template <typename T>
 void WriteCheckOpValue(std::ostream& os, const T& value) {
   if constexpr (std::is_same_v<T, std::nullptr_t>) {
     os << "nullptr";
-  } else if constexpr (std::is_pointer_v<T> && !std::is_same_v<std::remove_cv_t<T>, const char*> &&
-                       !std::is_same_v<std::remove_cv_t<T>, const wchar_t*>) {
+  } else if constexpr (std::is_pointer_v<T> && !internal::kIsCharacterPointer<T>) {
     const std::ios_base::fmtflags flags = os.flags();
     const char fill = os.fill();
     os << std::hex << std::uppercase;
@@ -253,21 +262,19 @@ constexpr bool kBothCmpIntegers = kIsCmpInteger<A>&& kIsCmpInteger<B>;
   inline std::string* Check##name##Impl(const T1& v1, const T2& v2, const char* names) { \
     bool ok;                                                                             \
     if constexpr (internal::kBothCmpIntegers<T1, T2>)                                    \
-      ok = std::cmp(v1, v2);                                                             \
+      ok = cmp(v1, v2);                                                                  \
     else                                                                                 \
       ok = (v1 op v2);                                                                   \
     if (ok) [[likely]]                                                                   \
       return nullptr;                                                                    \
     return CheckOpMessage(v1, v2, names);                                                \
   }
-#define cmp_EQ cmp_equal
-BASE_DEFINE_CHECK_OP_IMPL(EQ, ==, cmp_equal)
-BASE_DEFINE_CHECK_OP_IMPL(NE, !=, cmp_not_equal)
-BASE_DEFINE_CHECK_OP_IMPL(LE, <=, cmp_less_equal)
-BASE_DEFINE_CHECK_OP_IMPL(LT, <, cmp_less)
-BASE_DEFINE_CHECK_OP_IMPL(GE, >=, cmp_greater_equal)
-BASE_DEFINE_CHECK_OP_IMPL(GT, >, cmp_greater)
-#undef cmp_EQ
+BASE_DEFINE_CHECK_OP_IMPL(EQ, ==, std::cmp_equal)
+BASE_DEFINE_CHECK_OP_IMPL(NE, !=, std::cmp_not_equal)
+BASE_DEFINE_CHECK_OP_IMPL(LE, <=, std::cmp_less_equal)
+BASE_DEFINE_CHECK_OP_IMPL(LT, <, std::cmp_less)
+BASE_DEFINE_CHECK_OP_IMPL(GE, >=, std::cmp_greater_equal)
+BASE_DEFINE_CHECK_OP_IMPL(GT, >, std::cmp_greater)
 #undef BASE_DEFINE_CHECK_OP_IMPL
 
 }  // namespace logging

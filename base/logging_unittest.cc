@@ -724,6 +724,9 @@ TEST(LoggingCheck, CheckOpMessage_WritesNamesAndValues) {
       {*std::unique_ptr<std::string>(CheckOpMessage(std::string("s"), std::string("t"), "s == t")),
        "s == t (s vs. t)"},
       {*std::unique_ptr<std::string>(CheckOpMessage(true, false, "b")), "b (1 vs. 0)"},
+      {*std::unique_ptr<std::string>(
+           CheckOpMessage(static_cast<const char*>("abc"), static_cast<const char*>("d"), "c")),
+       "c (abc vs. d)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.expected);
