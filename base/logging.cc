@@ -403,9 +403,8 @@ namespace logging {
 // error. A minimum severity above FATAL hides LOG(FATAL), but a failed CHECK
 // still ends the process: it builds its LogMessage without that test.
 //
-// Stream insertion writes wide strings and paths as UTF-8, booleans as 1/0
-// and integers in decimal; comparison CHECKs write pointers and handles as
-// eight upper-case hexadecimal digits.
+// Stream insertion writes wide strings and paths as UTF-8, booleans as 1/0 and
+// integers in decimal; comparison CHECKs write pointers in eight hex digits.
 //
 // InitializeLogging's verbose-switch CHECK reports its position in fatal
 // messages ("logging.cc(419)"), which support tooling matches on; the
@@ -418,6 +417,7 @@ bool InitializeLogging(const LoggingSettings& settings) {
   const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
   if (command_line && (command_line->HasSwitch("v") || command_line->HasSwitch("vmodule"))) {
     CHECK(!g_vlog_info_prev);
+    static_assert(__LINE__ == 420, "the CHECK above must stay on line 419");
     g_vlog_info_prev = g_vlog_info;
     g_vlog_info =
         new VerboseLevelTable(command_line->GetSwitchValueASCII("v"),
