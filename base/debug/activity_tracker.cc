@@ -389,7 +389,7 @@ bool GlobalActivityTracker::CreateWithLocalMemory(size_t size,
   if (allocator->IsCorrupt())
     return false;
   auto* tracker = new GlobalActivityTracker(std::move(allocator), stack_depth, process_id);
-  tracker->local_memory_.reset(reinterpret_cast<char*>(words.release()));
+  tracker->local_memory_ = std::move(words);
   if (!Install(tracker)) {
     // The allocator points into local_memory_; both go together.
     delete tracker;

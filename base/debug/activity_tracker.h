@@ -265,7 +265,7 @@ class GlobalActivityTracker {
   ProcessExitCallback process_exit_callback_;
 
   TlsSlot this_thread_tracker_;
-  std::unique_ptr<char[]> local_memory_;
+  std::unique_ptr<uint64_t[]> local_memory_;
 
   static std::atomic<GlobalActivityTracker*> g_tracker_;
 };
