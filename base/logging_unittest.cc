@@ -219,8 +219,12 @@ TEST_F(LoggingTest, Prefix_FileBaseNameAndSeverityFromCallSite) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
-    LogMessage message(c.file, c.line, c.severity);
-    EXPECT_EQ(message.str(), c.expected);
+    testing::internal::CaptureStderr();  // UNKNOWN goes to stderr like an error
+    {
+      LogMessage message(c.file, c.line, c.severity);
+      EXPECT_EQ(message.str(), c.expected);
+    }
+    (void)testing::internal::GetCapturedStderr();
   }
 }
 
@@ -493,8 +497,10 @@ TEST(LoggingSystemError, SystemErrorText_MatchesFormatMessageAtRunTime) {
 }
 
 TEST_F(LoggingTest, SystemErrorMessage_AppendsTextOfCode) {
+  testing::internal::CaptureStderr();
   SetLastError(ERROR_FILE_NOT_FOUND);
   PLOG(ERROR) << "open";
+  (void)testing::internal::GetCapturedStderr();
   SystemErrorLogMessage(__FILE__, __LINE__, LOG_WARNING, ERROR_ACCESS_DENIED).stream() << "x";
   const std::string contents = LogContents();
   EXPECT_NE(contents.find("] open: " + SystemErrorText(ERROR_FILE_NOT_FOUND) + "\n"),
