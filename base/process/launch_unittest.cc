@@ -307,6 +307,21 @@ TEST(LaunchProcess, BreakawayLeavesTheLaunchersJob) {
   ::CloseHandle(job);
 }
 
+TEST(LaunchProcess, UserTokenStartsTheChildAsThatUser) {
+  HANDLE own = nullptr;
+  ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, &own));
+  HANDLE primary = nullptr;
+  ASSERT_TRUE(::DuplicateTokenEx(own, TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation,
+                                 TokenPrimary, &primary));
+  ::CloseHandle(own);
+  LaunchOptions options;
+  options.user_token = primary;
+  options.hide_window = true;
+  Report report = RunRecorded(options);
+  EXPECT_EQ(report["show"], "0");
+  ::CloseHandle(primary);
+}
+
 TEST(LaunchProcess, FailuresGiveAnInvalidProcess) {
   LaunchOptions options;
   EXPECT_FALSE(LaunchProcess(ExeDir().Append(L"no_such_program.exe").value(), options).IsValid());
