@@ -3,8 +3,10 @@
 #include <string>
 
 #include "base/command_line.h"
+#include "base/debug/activity_tracker.h"
 #include "base/file_path.h"
 #include "base/process/launch.h"
+#include "base/strings/utf_string_conversions.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -126,6 +128,42 @@ TEST(Process, MoveTransfersOwnership) {
   int code = 0;
   EXPECT_TRUE(assigned.WaitForExit(&code));
   EXPECT_EQ(code, 4);
+}
+
+// With a tracker present, a launch is remembered with its command line until
+// a wait or a termination finds the process ended, and a wait is tracked on
+// the waiting thread. The tracker then stays for the rest of this program.
+TEST(ProcessWithTracker, LaunchWaitAndExitReachTheTracker) {
+  using debug::GlobalActivityTracker;
+  if (!GlobalActivityTracker::Get()) {
+    ASSERT_TRUE(GlobalActivityTracker::CreateWithLocalMemory(1 << 20, 0, "process_test", 4, 0));
+  }
+  GlobalActivityTracker* tracker = GlobalActivityTracker::Get();
+  ASSERT_NE(tracker, nullptr);
+
+  CommandLine waited(ChildPath(L"sleep_child.exe"));
+  waited.AppendArgWide(L"50");
+  waited.AppendArgWide(L"8");
+  CommandLine terminated(ChildPath(L"sleep_child.exe"));
+  terminated.AppendArgWide(L"60000");
+  for (bool terminate : {false, true}) {
+    SCOPED_TRACE(terminate);
+    const CommandLine& command_line = terminate ? terminated : waited;
+    Process child = LaunchProcess(command_line, LaunchOptions());
+    ASSERT_TRUE(child.IsValid());
+    std::string recorded;
+    EXPECT_TRUE(tracker->GetLaunchedCommandLine(child.Pid(), &recorded));
+    EXPECT_EQ(recorded, WideToUTF8(command_line.GetCommandLineString()));
+    if (terminate) {
+      EXPECT_TRUE(child.Terminate(3, true));
+    } else {
+      int code = 0;
+      EXPECT_TRUE(child.WaitForExit(&code));
+      EXPECT_EQ(code, 8);
+      EXPECT_GE(tracker->thread_tracker_count(), 1);
+    }
+    EXPECT_FALSE(tracker->GetLaunchedCommandLine(child.Pid(), &recorded));
+  }
 }
 
 TEST(ProcessDeathTest, AdoptingThePseudoHandleIsFatal) {
