@@ -16,15 +16,16 @@ build: configure
 	@cmake --build --preset default
 
 test: build
-	@bash tools/wine-prefix.sh $(BUILD)/wineprefix
-	@cd $(BUILD) && ctest --output-on-failure --no-tests=error -j2
+	@bash tools/wine-prefix.sh $(BUILD)/wineprefix $(BUILD)/wineprefix-display
+	@cd $(BUILD) && ctest --output-on-failure --no-tests=error -j2; status=$$?; \
+	  WINEPREFIX=$(CURDIR)/$(BUILD)/wineprefix wineserver -k 2>/dev/null; exit $$status
 
 demo: build
-	@bash tools/wine-prefix.sh $(BUILD)/wineprefix
+	@bash tools/wine-prefix.sh $(BUILD)/wineprefix $(BUILD)/wineprefix-display
 	@bash tools/demo.sh $(BUILD)
 
 bench: build
-	@bash tools/wine-prefix.sh $(BUILD)/wineprefix
+	@bash tools/wine-prefix.sh $(BUILD)/wineprefix $(BUILD)/wineprefix-display
 	@bash tools/bench.sh $(BUILD)
 
 clean:

@@ -1,14 +1,16 @@
-# Test programs run under Wine in a prefix private to this build folder.
+# Test programs run under Wine in a prefix private to this build folder. The
+# suites that need a display get a prefix of their own: Wine's desktop process
+# binds to the display of whoever starts it first, and lives per prefix.
 set(WINE_PREFIX_DIR ${CMAKE_BINARY_DIR}/wineprefix)
-set(WINE_TEST_ENV
-  "WINEPREFIX=${WINE_PREFIX_DIR}"
+set(WINE_DISPLAY_PREFIX_DIR ${CMAKE_BINARY_DIR}/wineprefix-display)
+set(WINE_TEST_ENV_COMMON
   "WINEDEBUG=-all"
   "WINEDLLOVERRIDES=mscoree,mshtml="
   "TEST_BIN_DIR=${CMAKE_BINARY_DIR}/bin"
   "TEST_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
 
 add_test(NAME wine_prefix
-  COMMAND bash ${PROJECT_SOURCE_DIR}/tools/wine-prefix.sh ${WINE_PREFIX_DIR})
+  COMMAND bash ${PROJECT_SOURCE_DIR}/tools/wine-prefix.sh ${WINE_PREFIX_DIR} ${WINE_DISPLAY_PREFIX_DIR})
 set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine)
 
 # Registers one test program: one Wine process runs all of its cases.
@@ -19,14 +21,16 @@ function(add_wine_test target)
     add_test(NAME ${target}
       COMMAND bash ${PROJECT_SOURCE_DIR}/tools/with-xvfb.sh
               ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${target}>)
+    set(env "WINEPREFIX=${WINE_DISPLAY_PREFIX_DIR}" ${WINE_TEST_ENV_COMMON})
   else()
     add_test(NAME ${target} COMMAND ${target})
+    set(env "WINEPREFIX=${WINE_PREFIX_DIR}" ${WINE_TEST_ENV_COMMON})
   endif()
   if(NOT A_TIMEOUT)
     set(A_TIMEOUT 600)
   endif()
   set_tests_properties(${target} PROPERTIES
-    ENVIRONMENT "${WINE_TEST_ENV}" FIXTURES_REQUIRED wine TIMEOUT ${A_TIMEOUT})
+    ENVIRONMENT "${env}" FIXTURES_REQUIRED wine TIMEOUT ${A_TIMEOUT})
 endfunction()
 
 # One library per component: the sources matching GLOB, minus the tests

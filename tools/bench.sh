@@ -15,7 +15,7 @@ for program in "$out"/*_bench.exe; do
   name=$(basename "$program" .exe)
   echo "running $name" >&2
   if [ "$name" = update_bench ]; then
-    bash "$(dirname "$0")/with-xvfb.sh" wine "$program" 1000 5000 20000 2>&1 | tr -d '\r' | tee -a "$raw" >/dev/null
+    wine "$program" 1000 5000 20000 2>&1 | tr -d '\r' | tee -a "$raw" >/dev/null
   else
     wine "$program" 2>&1 | tr -d '\r' | tee -a "$raw" >/dev/null
   fi

@@ -3,7 +3,7 @@
 # success and once with a failure whose dialog is answered and photographed.
 set -euo pipefail
 build=$(realpath "${1:-build}")
-export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$build/wineprefix-display" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 demo="$build/demo"
 mkdir -p "$demo"
 rm -f "$demo/failure_dialog.png"
