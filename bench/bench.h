@@ -26,9 +26,11 @@ Result Measure(Op&& op, int64_t iterations, int repetitions = 7) {
   std::vector<double> per_op;
   for (int r = -1; r < repetitions; ++r) {
     auto start = Clock::now();
-    for (int64_t i = 0; i < iterations; ++i) op();
+    for (int64_t i = 0; i < iterations; ++i)
+      op();
     auto elapsed = std::chrono::duration<double, std::nano>(Clock::now() - start).count();
-    if (r >= 0) per_op.push_back(elapsed / static_cast<double>(iterations));
+    if (r >= 0)
+      per_op.push_back(elapsed / static_cast<double>(iterations));
   }
   std::sort(per_op.begin(), per_op.end());
   return {per_op[per_op.size() / 2], per_op.front()};
@@ -36,7 +38,10 @@ Result Measure(Op&& op, int64_t iterations, int repetitions = 7) {
 
 // Prints one figure; `baseline` names the figure of the same run it compares with
 // (empty for a baseline itself).
-inline void Report(const char* area, const char* name, double value, const char* unit,
+inline void Report(const char* area,
+                   const char* name,
+                   double value,
+                   const char* unit,
                    const char* baseline = "") {
   std::printf("bench: %s | %s | %.3f | %s | %s\n", area, name, value, unit, baseline);
   std::fflush(stdout);

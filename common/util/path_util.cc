@@ -19,7 +19,8 @@ namespace {
 // Any kind of entry counts as existing; a file in the way stays and the log
 // file below it then fails to open.
 void CreateIfMissing(const base::FilePath& dir) {
-  if (!base::PathExists(dir)) (void)base::CreateDirectoryAndGetError(dir, nullptr);
+  if (!base::PathExists(dir))
+    (void)base::CreateDirectoryAndGetError(dir, nullptr);
 }
 
 }  // namespace
