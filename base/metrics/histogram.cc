@@ -15,6 +15,31 @@ namespace base {
 
 namespace {
 
+// Reads a description written by SerializeInfo and finds or makes the
+// histogram of class T it names. Null when the bytes run out, or when the
+// histogram of that name has another type or other bucket ranges.
+template <typename T>
+HistogramBase* DeserializeBucketedInfo(PickleIterator* iter, HistogramType type) {
+  std::string name;
+  int flags;
+  int declared_min;
+  int declared_max;
+  uint32_t bucket_count;
+  uint32_t range_checksum;
+  if (!iter->ReadString(&name) || !iter->ReadInt(&flags) || !iter->ReadInt(&declared_min) ||
+      !iter->ReadInt(&declared_max) || !iter->ReadUInt32(&bucket_count) ||
+      !iter->ReadUInt32(&range_checksum)) {
+    return nullptr;
+  }
+  HistogramBase* histogram = T::Get(name, declared_min, declared_max, bucket_count,
+                                    flags & ~HistogramBase::kPersistentFlag);
+  if (histogram->GetHistogramType() != type)
+    return nullptr;
+  if (static_cast<Histogram*>(histogram)->bucket_ranges()->checksum() != range_checksum)
+    return nullptr;
+  return histogram;
+}
+
 // Bucket counts above this are refused as a construction error.
 constexpr uint32_t kMaxSaneBucketCount = 10002;
 
@@ -176,24 +201,7 @@ bool Histogram::NormalizeArguments(const char* name,
 
 // static
 HistogramBase* Histogram::DeserializeInfo(PickleIterator* iter) {
-  std::string name;
-  int flags;
-  int declared_min;
-  int declared_max;
-  uint32_t bucket_count;
-  uint32_t range_checksum;
-  if (!iter->ReadString(&name) || !iter->ReadInt(&flags) || !iter->ReadInt(&declared_min) ||
-      !iter->ReadInt(&declared_max) || !iter->ReadUInt32(&bucket_count) ||
-      !iter->ReadUInt32(&range_checksum)) {
-    return nullptr;
-  }
-  HistogramBase* histogram = Histogram::Get(name, declared_min, declared_max, bucket_count,
-                                            flags & ~HistogramBase::kPersistentFlag);
-  if (histogram->GetHistogramType() != HISTOGRAM)
-    return nullptr;
-  if (static_cast<Histogram*>(histogram)->bucket_ranges()->checksum() != range_checksum)
-    return nullptr;
-  return histogram;
+  return DeserializeBucketedInfo<Histogram>(iter, HISTOGRAM);
 }
 
 Histogram::Histogram(const char* name, const BucketRanges* ranges)
@@ -508,24 +516,7 @@ HistogramBase* LinearHistogram::GetWithDescriptions(const std::string& name,
 
 // static
 HistogramBase* LinearHistogram::DeserializeInfo(PickleIterator* iter) {
-  std::string name;
-  int flags;
-  int declared_min;
-  int declared_max;
-  uint32_t bucket_count;
-  uint32_t range_checksum;
-  if (!iter->ReadString(&name) || !iter->ReadInt(&flags) || !iter->ReadInt(&declared_min) ||
-      !iter->ReadInt(&declared_max) || !iter->ReadUInt32(&bucket_count) ||
-      !iter->ReadUInt32(&range_checksum)) {
-    return nullptr;
-  }
-  HistogramBase* histogram = LinearHistogram::Get(name, declared_min, declared_max, bucket_count,
-                                                  flags & ~HistogramBase::kPersistentFlag);
-  if (histogram->GetHistogramType() != LINEAR_HISTOGRAM)
-    return nullptr;
-  if (static_cast<Histogram*>(histogram)->bucket_ranges()->checksum() != range_checksum)
-    return nullptr;
-  return histogram;
+  return DeserializeBucketedInfo<LinearHistogram>(iter, LINEAR_HISTOGRAM);
 }
 
 LinearHistogram::LinearHistogram(const char* name, const BucketRanges* ranges)

@@ -7,17 +7,12 @@
 #include <regex>
 #include <thread>
 
+#include "testing/fixtures/win_text.h"
+
 namespace e2e {
 
 std::string ToUtf8(const std::wstring& wide) {
-  if (wide.empty())
-    return std::string();
-  int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                 nullptr, nullptr);
-  std::string out(size, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), size,
-                      nullptr, nullptr);
-  return out;
+  return fixtures::WideToUtf8(wide);
 }
 
 std::wstring FromUtf8(const std::string& utf8) {
@@ -62,18 +57,7 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
 }
 
 std::string ReadFileBytes(const std::wstring& path) {
-  std::string data;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    return data;
-  char buffer[65536];
-  DWORD read = 0;
-  while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0)
-    data.append(buffer, read);
-  CloseHandle(file);
-  return data;
+  return fixtures::ReadWholeFile(path);
 }
 
 bool FileExists(const std::wstring& path) {
@@ -389,6 +373,27 @@ UpdateRun RunUpdater(const std::wstring& arguments, const UpdateOptions& options
   run.log = all.size() >= before ? all.substr(before) : all;
   run.lines = ParseLog(run.log);
   return run;
+}
+
+const LogLine* FindLine(const UpdateRun& run, const std::string& prefix) {
+  for (const LogLine& line : run.lines) {
+    if (!line.file.empty() && line.text.rfind(prefix, 0) == 0)
+      return &line;
+  }
+  return nullptr;
+}
+
+int CountLines(const UpdateRun& run, const std::string& prefix) {
+  int count = 0;
+  for (const LogLine& line : run.lines) {
+    if (!line.file.empty() && line.text.rfind(prefix, 0) == 0)
+      ++count;
+  }
+  return count;
+}
+
+bool HasLine(const UpdateRun& run, const std::string& prefix) {
+  return FindLine(run, prefix) != nullptr;
 }
 
 std::vector<std::map<std::string, std::string>> ReadClientRecords(const std::wstring& record_file) {

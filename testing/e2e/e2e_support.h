@@ -114,6 +114,12 @@ struct UpdateOptions {
 // the failure box and presses OK.
 UpdateRun RunUpdater(const std::wstring& arguments, const UpdateOptions& options = {});
 
+// The first prefixed line of `run` whose text starts with `prefix`, or null;
+// how many such lines there are; whether there is one.
+const LogLine* FindLine(const UpdateRun& run, const std::string& prefix);
+int CountLines(const UpdateRun& run, const std::string& prefix);
+bool HasLine(const UpdateRun& run, const std::string& prefix);
+
 // The client's start records (one per start) written to `record_file`.
 std::vector<std::map<std::string, std::string>> ReadClientRecords(const std::wstring& record_file);
 

@@ -92,23 +92,6 @@ std::vector<std::string> Steps(const UpdateRun& run) {
   return steps;
 }
 
-const LogLine* FindLine(const UpdateRun& run, const std::string& prefix) {
-  for (const LogLine& line : run.lines) {
-    if (!line.file.empty() && line.text.rfind(prefix, 0) == 0)
-      return &line;
-  }
-  return nullptr;
-}
-
-int CountLines(const UpdateRun& run, const std::string& prefix) {
-  int count = 0;
-  for (const LogLine& line : run.lines) {
-    if (!line.file.empty() && line.text.rfind(prefix, 0) == 0)
-      ++count;
-  }
-  return count;
-}
-
 // A failed update: dialog shown with its text before the final line, then
 // "update finished 0", exit code 0.
 void ExpectFailureDialog(const UpdateRun& run) {

@@ -71,23 +71,6 @@ std::string ZipStored(const std::vector<std::pair<std::string, std::string>>& en
   return body + central + end;
 }
 
-bool Has(const UpdateRun& run, const std::string& text_prefix) {
-  for (const LogLine& line : run.lines) {
-    if (!line.file.empty() && line.text.rfind(text_prefix, 0) == 0)
-      return true;
-  }
-  return false;
-}
-
-int Count(const UpdateRun& run, const std::string& text_prefix) {
-  int n = 0;
-  for (const LogLine& line : run.lines) {
-    if (!line.file.empty() && line.text.rfind(text_prefix, 0) == 0)
-      ++n;
-  }
-  return n;
-}
-
 class UpdaterFaultTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -144,8 +127,8 @@ TEST_F(UpdaterFaultTest, HeldFile_ReleasedAfter300msByTheOldClient_UpdateComplet
                              Quote(root_));
   CloseHandle(old_client.hThread);
   CloseHandle(old_client.hProcess);
-  EXPECT_TRUE(Has(run, "update finished 1")) << run.log;
-  EXPECT_TRUE(Has(run, "wait result 1"));
+  EXPECT_TRUE(HasLine(run, "update finished 1")) << run.log;
+  EXPECT_TRUE(HasLine(run, "wait result 1"));
   EXPECT_EQ(TreeHash(root_ + L"\\Client"), VersionHash("2"));
 }
 
@@ -168,8 +151,8 @@ TEST_F(UpdaterFaultTest, HeldFile_ForTheWholeUpdate_PackageModeReportsFailure) {
   // 7-Zip overwrites what it can and fails on the held file: the user is told,
   // the package stays for another try, the held file keeps its old content.
   EXPECT_TRUE(run.dialog.found) << run.log;
-  EXPECT_TRUE(Has(run, "update finished 0"));
-  EXPECT_FALSE(Has(run, "remove the zip file"));
+  EXPECT_TRUE(HasLine(run, "update finished 0"));
+  EXPECT_FALSE(HasLine(run, "remove the zip file"));
   EXPECT_TRUE(FileExists(package));
   EXPECT_EQ(ReadFileBytes(root_ + L"\\Client\\data\\common.txt"), "common 1");
   EXPECT_EQ(ReadFileBytes(root_ + L"\\Client\\version.txt"), "2\n") << "overwritten files are new";
@@ -192,9 +175,9 @@ TEST_F(UpdaterFaultTest, HeldFile_ForTheWholeUpdate_StagedModeLosesNothing) {
   WaitForSingleObject(holder.hProcess, 5000);
   CloseHandle(holder.hThread);
   CloseHandle(holder.hProcess);
-  EXPECT_EQ(Count(run, "delete file result:0,"), 5) << run.log;
+  EXPECT_EQ(CountLines(run, "delete file result:0,"), 5) << run.log;
   EXPECT_TRUE(run.dialog.found) << run.log;
-  EXPECT_TRUE(Has(run, "update finished 0")) << run.log;
+  EXPECT_TRUE(HasLine(run, "update finished 0")) << run.log;
   ExpectNothingLost(root_, old_hash, new_hash);
   EXPECT_EQ(ClientStarts(), 0) << "a half-installed client must not be started";
 }
@@ -208,7 +191,7 @@ TEST_F(UpdaterFaultTest, ReadOnly_FilesAndFoldersInBothTreesAreReplaced) {
     SetFileAttributesW((tree + L"\\data\\d1\\f1.txt").c_str(), FILE_ATTRIBUTE_READONLY);
   }
   UpdateRun run = RunUpdater(L"--pid=0 --root_dir=" + Quote(root_));
-  EXPECT_TRUE(Has(run, "update finished 1")) << run.log;
+  EXPECT_TRUE(HasLine(run, "update finished 1")) << run.log;
   EXPECT_EQ(ReadFileBytes(root_ + L"\\Client\\version.txt"), "2\n");
   EXPECT_FALSE(DirExists(root_ + L"\\zeltorcg_update_tmp\\Client"));
 }
@@ -231,12 +214,12 @@ TEST_F(UpdaterFaultTest, LongPaths_AtAndPastTheLimitShowAsFailedSteps) {
     options.expect_dialog = length >= 260;
     UpdateRun run = RunUpdater(L"--pid=0 --root_dir=" + Quote(root), options);
     if (length < 260) {
-      EXPECT_TRUE(Has(run, "update finished 1")) << run.log;
+      EXPECT_TRUE(HasLine(run, "update finished 1")) << run.log;
       EXPECT_EQ(ReadFileBytes(root + L"\\Client\\version.txt"), "2\n");
     } else {
-      EXPECT_TRUE(Has(run, "staged client directory path too long to move")) << run.log;
-      EXPECT_FALSE(Has(run, "delete file result:")) << "nothing may be deleted";
-      EXPECT_TRUE(Has(run, "update finished 0"));
+      EXPECT_TRUE(HasLine(run, "staged client directory path too long to move")) << run.log;
+      EXPECT_FALSE(HasLine(run, "delete file result:")) << "nothing may be deleted";
+      EXPECT_TRUE(HasLine(run, "update finished 0"));
       EXPECT_TRUE(run.dialog.found);
       EXPECT_EQ(TreeHash(root + L"\\Client"), before);
     }
@@ -273,7 +256,7 @@ TEST_F(UpdaterFaultTest, Roots_TrailingSeparatorRelativeAndNonAscii) {
       UpdateOptions options;
       options.cwd = c.cwd;
       UpdateRun run = RunUpdater(args, options);
-      EXPECT_TRUE(Has(run, "update finished 1")) << run.log;
+      EXPECT_TRUE(HasLine(run, "update finished 1")) << run.log;
       EXPECT_EQ(ReadFileBytes(c.real_root + L"\\Client\\version.txt"), "2\n");
     }
   }
@@ -308,7 +291,7 @@ TEST_F(UpdaterFaultTest, Packages_NotAnArchiveTruncatedOrEscapingWriteNothingOut
     if (options.expect_dialog) {
       EXPECT_TRUE(run.dialog.found) << run.log;
       EXPECT_TRUE(FileExists(package)) << "the package is kept";
-      EXPECT_FALSE(Has(run, "launch process vaild:"));
+      EXPECT_FALSE(HasLine(run, "launch process vaild:"));
     } else {
       // 7-Zip keeps every entry inside the output folder; report what it did.
       std::printf("escaping names: %s", run.log.c_str());
@@ -389,8 +372,8 @@ TEST_F(UpdaterFaultTest, Killed_DuringALargeStagedMoveThenRunAgain) {
   options.expect_dialog = staged_left ? false : !client_left;
   UpdateRun again = RunUpdater(L"--pid=0 --root_dir=" + Quote(root_), options);
   std::printf("second run: %s\n",
-              Has(again, "update finished 1") ? "completed" : "failed with the dialog");
-  if (Has(again, "update finished 1")) {
+              HasLine(again, "update finished 1") ? "completed" : "failed with the dialog");
+  if (HasLine(again, "update finished 1")) {
     EXPECT_EQ(TreeHash(root_ + L"\\Client"), new_hash);
   } else {
     EXPECT_TRUE(again.dialog.found);
