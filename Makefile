@@ -1,8 +1,9 @@
 # make test: install what is missing, configure, build with -Werror, run every test under Wine.
 # make demo: a real update of a sample installation under Wine, with its log.
 # make bench: every benchmark program, gathered into build/bench/report.md.
+# make fuzz: the fuzz tests 100 times longer, from a fresh seed (FUZZ_SEED=n to repeat one).
 BUILD := build
-.PHONY: all bootstrap configure build test demo bench clean
+.PHONY: all bootstrap configure build test demo bench fuzz clean
 
 all: build
 
@@ -27,6 +28,14 @@ demo: build
 bench: build
 	@bash tools/wine-prefix.sh $(BUILD)/wineprefix $(BUILD)/wineprefix-display
 	@bash tools/bench.sh $(BUILD)
+
+FUZZ_SEED ?= $(shell date +%s)
+fuzz: build
+	@bash tools/wine-prefix.sh $(BUILD)/wineprefix $(BUILD)/wineprefix-display
+	@echo "fuzzing from seed $(FUZZ_SEED)"
+	@cd $(BUILD) && for t in base_command_line base_strings base_pickle base_metrics; do \
+	  WINEPREFIX=$(CURDIR)/$(BUILD)/wineprefix WINEDEBUG=-all FUZZ_SCALE=100 FUZZ_SEED=$(FUZZ_SEED) \
+	    wine bin/$${t}_unittests.exe --gtest_filter='*Fuzz*' --gtest_brief=1 || exit 1; done
 
 clean:
 	rm -rf $(BUILD)

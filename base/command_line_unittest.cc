@@ -6,6 +6,7 @@
 
 #include "base/win/windows_types.h"
 #include "gtest/gtest.h"
+#include "testing/fuzz_scale.h"
 
 #include <shellapi.h>
 
@@ -234,11 +235,11 @@ TEST(CommandLine, SwitchValues_RoundTripThroughPlatformSplitter) {
 TEST(CommandLine, QuotingFuzz_RandomVectorsRoundTrip) {
   const wchar_t alphabet[] = {L'a', L'Z', L' ',      L'"',      L'\\',     L'\\', L'\t',
                               L'-', L'=', L'\u00e9', L'\u4e2d', L'\u3000', L'/'};
-  std::mt19937 random(20261208);
+  std::mt19937 random(testing_support::FuzzSeed(20261208));
   std::uniform_int_distribution<int> count_dist(0, 6);
   std::uniform_int_distribution<int> length_dist(0, 8);
   std::uniform_int_distribution<size_t> char_dist(0, std::size(alphabet) - 1);
-  for (int round = 0; round < 300; ++round) {
+  for (int round = 0; round < testing_support::FuzzRounds(300); ++round) {
     StringVector args(count_dist(random));
     for (std::wstring& arg : args) {
       const int length = length_dist(random);

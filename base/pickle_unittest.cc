@@ -7,6 +7,7 @@
 
 #include "base/win/windows_types.h"
 #include "gtest/gtest.h"
+#include "testing/fuzz_scale.h"
 
 namespace base {
 namespace {
@@ -299,8 +300,8 @@ TEST(PickleDeathTest, Write_ToReadOnlyViewIsFatal) {
 TEST(Pickle, Fuzz_RandomAndTruncatedBytesNeverReadOutOfBounds) {
   GuardedBytes guard;
   ASSERT_TRUE(guard.ok());
-  std::mt19937 rng(20261208);
-  for (int round = 0; round < 2000; ++round) {
+  std::mt19937 rng(testing_support::FuzzSeed(20261208));
+  for (int round = 0; round < testing_support::FuzzRounds(2000); ++round) {
     std::vector<char> bytes;
     if (round % 2 == 0) {
       bytes.resize(rng() % 64);

@@ -14,6 +14,7 @@
 #include "base/pickle.h"
 #include "base/win/windows_types.h"
 #include "gtest/gtest.h"
+#include "testing/fuzz_scale.h"
 
 namespace base {
 namespace {
@@ -177,9 +178,9 @@ TEST(HistogramSamples, Fuzz_DeserializationFailsCleanly) {
   source.WriteToPickle(&valid);
   const char* valid_bytes = static_cast<const char*>(valid.data());
 
-  std::mt19937 rng(6021);
+  std::mt19937 rng(testing_support::FuzzSeed(6021));
   int merged = 0;
-  for (int round = 0; round < 3000; ++round) {
+  for (int round = 0; round < testing_support::FuzzRounds(3000); ++round) {
     std::vector<char> bytes(valid_bytes, valid_bytes + valid.size());
     switch (round % 3) {
       case 0:  // random bytes with a consistent payload size

@@ -13,6 +13,7 @@
 #include "base/metrics/statistics_recorder.h"
 #include "base/win/windows_types.h"
 #include "gtest/gtest.h"
+#include "testing/fuzz_scale.h"
 
 namespace base {
 namespace {
@@ -436,9 +437,9 @@ TEST(PersistentMemoryAllocator, FuzzedCopiesNeverCrashOrLoop) {
         writer.MakeIterable(ref);
     }
   }
-  std::mt19937 random(20261208);
+  std::mt19937 random(testing_support::FuzzSeed(20261208));
   int corrupt_count = 0;
-  for (int round = 0; round < 300; ++round) {
+  for (int round = 0; round < testing_support::FuzzRounds(300); ++round) {
     SCOPED_TRACE(round);
     SegmentMemory copy(kSize);
     std::memcpy(copy.data(), original.data(), kSize);

@@ -5,6 +5,7 @@
 
 #include "base/win/windows_types.h"
 #include "gtest/gtest.h"
+#include "testing/fuzz_scale.h"
 
 namespace base {
 namespace {
@@ -115,13 +116,13 @@ bool IsWellFormedUTF16(const std::wstring& s) {
 }
 
 TEST(UTFConversion, FuzzRandomBytesNeverCrashAndValidInputRoundTrips) {
-  std::mt19937 rng(20261208);
+  std::mt19937 rng(testing_support::FuzzSeed(20261208));
   // Bytes biased toward lead and continuation bytes so many sequences are
   // valid and many nearly so.
   const unsigned char kInteresting[] = {0x00, 0x41, 0x7F, 0x80, 0xBF, 0xC2, 0xDF, 0xE0,
                                         0xED, 0xEF, 0xF0, 0xF4, 0xF5, 0xFF, 0x9F, 0xA0};
   int valid_seen = 0;
-  for (int iteration = 0; iteration < 3000; ++iteration) {
+  for (int iteration = 0; iteration < testing_support::FuzzRounds(3000); ++iteration) {
     std::string bytes(rng() % 24, '\0');
     for (char& b : bytes) {
       b = static_cast<char>(rng() % 2 ? kInteresting[rng() % sizeof(kInteresting)] : rng() % 256);
