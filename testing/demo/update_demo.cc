@@ -3,6 +3,7 @@
 // running, version 3 arrives staged, and a last update fails on a corrupt
 // package, whose dialog is answered (and photographed) as a user would.
 //   update_demo.exe <folder for the sample> [<screenshot request file>]
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -20,7 +21,9 @@ void PrintTree(const char* title, const std::wstring& root) {
     } else if (path.size() > 4 && path.substr(path.size() - 4) == L".exe") {
       std::printf("  %-40s (%zu bytes)\n", ToUtf8(path).c_str(), content.size());
     } else {
-      std::string shown = content.substr(0, content.find('\n'));
+      std::string shown = content.substr(0, std::min(content.find('\n'), size_t{32}));
+      if (shown.size() < content.size() && content.find('\n') > 32)
+        shown += "...";
       std::printf("  %-40s \"%s\"\n", ToUtf8(path).c_str(), shown.c_str());
     }
   }
