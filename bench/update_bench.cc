@@ -28,8 +28,9 @@ void MakeClientTree(const std::wstring& client_dir, int files) {
   CopyFileTo(BinDir() + L"\\ZeltorCloudPlay.exe", client_dir + L"\\ZeltorCloudPlay.exe");
 }
 
-double Seconds(const RunResult& r) {
-  return r.finished ? r.seconds : -1;
+// Milliseconds of a run, -1 when it did not finish.
+double Millis(const RunResult& r) {
+  return r.finished ? r.seconds * 1000.0 : -1;
 }
 
 // Local time of a FILETIME as seconds since midnight.
@@ -72,14 +73,14 @@ int main(int argc, char** argv) {
     const std::wstring bare = work + L"\\bare" + std::to_wstring(files);
     MakeDirs(bare);
     RunResult extract = Run(seven_zip + L" x " + Quote(package) + L" -aoa " + Quote(L"-o" + bare));
-    bench::Report("update", ("7z x, " + n + " files").c_str(), Seconds(extract), "s");
+    bench::Report("update", ("7z x, " + n + " files").c_str(), Millis(extract), "ms");
 
     // The updater in package mode, on an installation of the same size.
     MakeClientTree(root + L"\\Client", files);
     UpdateRun packaged =
         RunUpdater(L"--pid=0 --root_dir=" + Quote(root) + L" --unzip=" + Quote(package));
-    bench::Report("update", ("package mode, " + n + " files").c_str(), Seconds(packaged.process),
-                  "s", ("7z x, " + n + " files").c_str());
+    bench::Report("update", ("package mode, " + n + " files").c_str(), Millis(packaged.process),
+                  "ms", ("7z x, " + n + " files").c_str());
 
     // A raw rename of a staged tree of the same size.
     const std::wstring staged = root + L"\\zeltorcg_update_tmp\\Client";
@@ -91,12 +92,12 @@ int main(int argc, char** argv) {
     MoveFileExW(staged.c_str(), renamed.c_str(), 0);
     QueryPerformanceCounter(&b);
     bench::Report("update", ("raw rename, " + n + " files").c_str(),
-                  static_cast<double>(b.QuadPart - a.QuadPart) / f.QuadPart, "s");
+                  1000.0 * static_cast<double>(b.QuadPart - a.QuadPart) / f.QuadPart, "ms");
     MoveFileExW(renamed.c_str(), staged.c_str(), 0);
 
     // The updater in staged mode: deletes the installed tree, moves the staged one.
     UpdateRun moved = RunUpdater(L"--pid=0 --root_dir=" + Quote(root));
-    bench::Report("update", ("staged mode, " + n + " files").c_str(), Seconds(moved.process), "s",
+    bench::Report("update", ("staged mode, " + n + " files").c_str(), Millis(moved.process), "ms",
                   ("raw rename, " + n + " files").c_str());
     RemoveTree(root);
     RemoveTree(source);

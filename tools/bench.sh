@@ -10,7 +10,7 @@ raw="$out/figures.txt"
 mkdir -p "$out"
 : > "$raw"
 
-for program in "$out"/*_bench.exe; do
+for program in "$build"/bin/*_bench.exe; do
   [ -e "$program" ] || continue
   name=$(basename "$program" .exe)
   echo "running $name" >&2
@@ -54,10 +54,22 @@ lines = ['# Benchmark report', '',
          'ratio is the figure divided by its baseline from the same run.', '']
 for area, rows in figures.items():
     lines += ['## ' + area, '', '| figure | value | unit | baseline | ratio |', '|---|---:|---|---|---:|']
+    def base_of(name, baseline):
+        # The baseline figure: the one named so, else the one whose name starts
+        # with it and carries the same ", <variant>" ending as this figure.
+        if baseline in rows:
+            return baseline
+        candidates = [n for n in rows if n.startswith(baseline) and n != name]
+        variant = name[name.rfind(','):] if ',' in name else None
+        same = [n for n in candidates if variant and n.endswith(variant)]
+        if len(same) == 1:
+            return same[0]
+        return candidates[0] if len(candidates) == 1 else None
     for name, (value, unit, baseline) in rows.items():
         ratio = ''
-        if baseline and baseline in rows and rows[baseline][0]:
-            ratio = '%.2f' % (value / rows[baseline][0])
+        base = base_of(name, baseline) if baseline else None
+        if base and rows[base][0] > 0 and value >= 0:
+            ratio = '%.2f' % (value / rows[base][0])
         lines.append('| %s | %.3f | %s | %s | %s |' % (name, value, unit, baseline, ratio))
     lines.append('')
 # Update time against tree size.
@@ -77,7 +89,7 @@ with open(data, 'w') as f:
 png = os.path.join(out, 'update_times.png')
 if any(series.values()):
     script = ('set terminal png size 800,500; set output "%s"; set logscale xy; '
-              'set xlabel "files in the tree"; set ylabel "seconds"; set key left top; '
+              'set xlabel "files in the tree"; set ylabel "milliseconds"; set key left top; '
               'set title "Update time against tree size"; plot ' % png +
               ', '.join('"%s" index %d with linespoints title "%s"' % (data, i, k)
                         for i, k in enumerate(series)))
