@@ -243,6 +243,22 @@ RunResult Run(const std::wstring& command_line,
   return result;
 }
 
+bool WaitUntilHeld(const std::wstring& path) {
+  for (int i = 0; i < 500; ++i) {
+    // Opening for deletion fails with a sharing violation exactly while some
+    // handle without delete sharing is open.
+    HANDLE probe =
+        CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION)
+      return true;
+    if (probe != INVALID_HANDLE_VALUE)
+      CloseHandle(probe);
+    Sleep(20);
+  }
+  return false;
+}
+
 std::wstring Quote(const std::wstring& arg) {
   if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos)
     return arg;

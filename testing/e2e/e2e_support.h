@@ -59,6 +59,10 @@ RunResult Run(const std::wstring& command_line,
 // Starts a process and returns its handles without waiting.
 bool Start(const std::wstring& command_line, PROCESS_INFORMATION* info);
 
+// Waits (at most 10 s) until another process holds `path` open without
+// delete sharing, so that a test's holder is known to be in place.
+bool WaitUntilHeld(const std::wstring& path);
+
 // Quotes one argument the way CommandLineToArgvW splits it back.
 std::wstring Quote(const std::wstring& arg);
 

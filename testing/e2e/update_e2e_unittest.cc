@@ -435,7 +435,7 @@ TEST_F(UpdaterTest, Staged_InstalledFileHeldOpenFailsFiveDeletes) {
   ASSERT_TRUE(Start(Quote(BinDir() + L"\\client_old.exe") + L" forever " +
                         Quote(root + L"\\Client\\data\\common.txt"),
                     &holder));
-  Sleep(500);
+  ASSERT_TRUE(WaitUntilHeld(root + L"\\Client\\data\\common.txt"));
   UpdateOptions options;
   options.expect_dialog = true;
   UpdateRun run = RunUpdater(Args(0, root, L""), options);

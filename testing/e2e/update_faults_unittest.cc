@@ -139,7 +139,7 @@ TEST_F(UpdaterFaultTest, HeldFile_ForTheWholeUpdate_PackageModeReportsFailure) {
   ASSERT_TRUE(Start(Quote(BinDir() + L"\\client_old.exe") + L" forever " +
                         Quote(root_ + L"\\Client\\data\\common.txt"),
                     &holder));
-  Sleep(300);
+  ASSERT_TRUE(WaitUntilHeld(root_ + L"\\Client\\data\\common.txt"));
   UpdateOptions options;
   options.expect_dialog = true;
   UpdateRun run =
@@ -167,7 +167,7 @@ TEST_F(UpdaterFaultTest, HeldFile_ForTheWholeUpdate_StagedModeLosesNothing) {
   ASSERT_TRUE(Start(Quote(BinDir() + L"\\client_old.exe") + L" forever " +
                         Quote(root_ + L"\\Client\\data\\common.txt"),
                     &holder));
-  Sleep(300);
+  ASSERT_TRUE(WaitUntilHeld(root_ + L"\\Client\\data\\common.txt"));
   UpdateOptions options;
   options.expect_dialog = true;
   UpdateRun run = RunUpdater(L"--pid=0 --root_dir=" + Quote(root_), options);
