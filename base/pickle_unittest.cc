@@ -8,41 +8,10 @@
 #include "base/win/windows_types.h"
 #include "gtest/gtest.h"
 #include "testing/fuzz_scale.h"
+#include "testing/guarded_bytes.h"
 
 namespace base {
 namespace {
-
-// Bytes placed so that they end exactly where an inaccessible page begins:
-// any read past their end faults at once instead of passing unnoticed.
-class GuardedBytes {
- public:
-  GuardedBytes() {
-    SYSTEM_INFO info;
-    GetSystemInfo(&info);
-    page_ = info.dwPageSize;
-    base_ = static_cast<char*>(
-        VirtualAlloc(nullptr, page_ * 2, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-    DWORD old_protect;
-    ok_ = base_ && VirtualProtect(base_ + page_, page_, PAGE_NOACCESS, &old_protect);
-  }
-  ~GuardedBytes() {
-    if (base_)
-      VirtualFree(base_, 0, MEM_RELEASE);
-  }
-  bool ok() const { return ok_; }
-  // Copies `bytes` to the end of the accessible page and returns their start.
-  const char* Place(const std::vector<char>& bytes) {
-    char* start = base_ + page_ - bytes.size();
-    if (!bytes.empty())
-      std::memcpy(start, bytes.data(), bytes.size());
-    return start;
-  }
-
- private:
-  size_t page_ = 0;
-  char* base_ = nullptr;
-  bool ok_ = false;
-};
 
 std::vector<char> Bytes(const Pickle& pickle) {
   const char* data = static_cast<const char*>(pickle.data());
@@ -229,7 +198,7 @@ TEST(Pickle, ReadString_LengthBeyondPayloadFails) {
 }
 
 TEST(Pickle, ForeignBytes_ShorterThanTheHeaderGiveAnEmptyPickle) {
-  GuardedBytes guard;
+  testing_support::GuardedBytes guard;
   ASSERT_TRUE(guard.ok());
   Pickle source;
   source.WriteInt(42);
@@ -298,7 +267,7 @@ TEST(PickleDeathTest, Write_ToReadOnlyViewIsFatal) {
 // Random and truncated bytes read through random field reads must fail
 // cleanly: the guard page turns any read past the end into a fault.
 TEST(Pickle, Fuzz_RandomAndTruncatedBytesNeverReadOutOfBounds) {
-  GuardedBytes guard;
+  testing_support::GuardedBytes guard;
   ASSERT_TRUE(guard.ok());
   std::mt19937 rng(testing_support::FuzzSeed(20261208));
   for (int round = 0; round < testing_support::FuzzRounds(2000); ++round) {

@@ -15,6 +15,7 @@
 #include "base/win/windows_types.h"
 #include "gtest/gtest.h"
 #include "testing/fuzz_scale.h"
+#include "testing/guarded_bytes.h"
 
 namespace base {
 namespace {
@@ -132,42 +133,11 @@ TEST(SampleVector, CounterOverflow_IsReportedAsNegativeSample) {
   EXPECT_EQ(1, ids->SnapshotAll()->CountOf(7));
 }
 
-// Bytes that end where an inaccessible page begins, so that reading past
-// their end faults.
-class GuardedBytes {
- public:
-  GuardedBytes() {
-    SYSTEM_INFO info;
-    GetSystemInfo(&info);
-    page_ = info.dwPageSize;
-    base_ = static_cast<char*>(
-        VirtualAlloc(nullptr, page_ * 2, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-    DWORD old_protect;
-    ok_ = base_ && VirtualProtect(base_ + page_, page_, PAGE_NOACCESS, &old_protect);
-  }
-  ~GuardedBytes() {
-    if (base_)
-      VirtualFree(base_, 0, MEM_RELEASE);
-  }
-  bool ok() const { return ok_; }
-  const char* Place(const std::vector<char>& bytes) {
-    char* start = base_ + page_ - bytes.size();
-    if (!bytes.empty())
-      std::memcpy(start, bytes.data(), bytes.size());
-    return start;
-  }
-
- private:
-  size_t page_ = 0;
-  char* base_ = nullptr;
-  bool ok_ = false;
-};
-
 // Random, mutated and truncated sample pickles merged into vectors and maps:
 // the merge may fail but never faults or trips a fatal check, and a failed
 // vector merge never leaves a count outside its buckets.
 TEST(HistogramSamples, Fuzz_DeserializationFailsCleanly) {
-  GuardedBytes guard;
+  testing_support::GuardedBytes guard;
   ASSERT_TRUE(guard.ok());
   BucketRanges ranges(11);
   FillExponentialRanges(1, 1000, &ranges);
