@@ -5,9 +5,7 @@ set(WINE_PREFIX_DIR ${CMAKE_BINARY_DIR}/wineprefix)
 set(WINE_DISPLAY_PREFIX_DIR ${CMAKE_BINARY_DIR}/wineprefix-display)
 set(WINE_TEST_ENV_COMMON
   "WINEDEBUG=-all"
-  "WINEDLLOVERRIDES=mscoree,mshtml="
-  "TEST_BIN_DIR=${CMAKE_BINARY_DIR}/bin"
-  "TEST_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  "WINEDLLOVERRIDES=mscoree,mshtml=")
 
 add_test(NAME wine_prefix
   COMMAND bash ${PROJECT_SOURCE_DIR}/tools/wine-prefix.sh ${WINE_PREFIX_DIR} ${WINE_DISPLAY_PREFIX_DIR})

@@ -441,11 +441,7 @@ std::vector<std::map<std::string, std::string>> ReadClientRecords(const std::wst
 }
 
 int CountOccurrences(const std::string& text, const std::string& needle) {
-  int count = 0;
-  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
-    ++count;
-  }
-  return count;
+  return fixtures::CountOccurrences(text, needle);
 }
 
 std::wstring HostToWindowsPath(const std::string& host_path) {
