@@ -2,12 +2,21 @@
 # Runs a command with a private Xvfb display and stops the display afterwards.
 # While it runs, a file NAME.request that appears in $XVFB_SHOT_DIR (default:
 # the current folder) is answered with a screenshot NAME.png, then removed.
+# Xvfb picks a free display itself (-displayfd), so concurrent runs never race
+# for one; when it does not come up, this fails without running the command.
 set -u
-for n in $(seq 90 200); do
-  [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || { display=$n; break; }
-done
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+tmp=$(mktemp -d)
+mkfifo "$tmp/displayfd"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/displayfd" >/dev/null 2>&1 &
 xvfb_pid=$!
+display=""
+read -r -t 30 display <"$tmp/displayfd" || true
+rm -rf "$tmp"
+if [ -z "$display" ] || ! kill -0 $xvfb_pid 2>/dev/null; then
+  echo "with-xvfb: Xvfb did not start" >&2
+  kill $xvfb_pid 2>/dev/null
+  exit 1
+fi
 export DISPLAY=":$display"
 shot_dir=${XVFB_SHOT_DIR:-$PWD}
 (
@@ -22,5 +31,4 @@ shot_dir=${XVFB_SHOT_DIR:-$PWD}
 ) &
 watcher_pid=$!
 trap 'kill $xvfb_pid $watcher_pid 2>/dev/null; wait $xvfb_pid 2>/dev/null' EXIT
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
 "$@"
