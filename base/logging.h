@@ -301,6 +301,16 @@ std::ostream& operator<<(std::ostream& out, std::wstring_view wstr);
 #define LOG_IF(severity, condition) \
   LAZY_STREAM(LOG_STREAM(severity), LOG_IS_ON(severity) && (condition))
 
+// As LOG and CHECK, with the message reporting `line` instead of the line the
+// statement stands on: for messages whose source line is part of what readers
+// of the log rely on. Keep such lines as named constants next to the code, so
+// that the file can be edited without moving them.
+#define LOG_AT(severity, line)                                                             \
+  LAZY_STREAM(::logging::LogMessage(__FILE__, (line), ::logging::LOG_##severity).stream(), \
+              LOG_IS_ON(severity))
+#define CHECK_AT(condition, line) \
+  LAZY_STREAM(::logging::LogMessage(__FILE__, (line), #condition).stream(), !(condition))
+
 #define VLOG(verboselevel)                                                         \
   LAZY_STREAM(::logging::LogMessage(__FILE__, __LINE__, -(verboselevel)).stream(), \
               VLOG_IS_ON(verboselevel))

@@ -1,9 +1,13 @@
-// Wall time of whole updates beside their floors, all in one run:
-//   package mode  vs  a bare "7z x" of the same package,
-//   staged mode   vs  a raw rename of the same tree,
-// for trees of small files, and the delay from the old client's exit to the
-// updater's "wait result 1" line.
-//   update_bench.exe [file counts...]   (default: 2000 20000)
+// Whole updates of trees of small files, each figure the median of several
+// runs from the same start state, the compared runs alternating:
+//   staged mode: from update.exe's start to the new client's start (which
+//                must not grow with the tree), and the whole run including the
+//                deletion of the old version;
+//   package mode beside a bare "7z x -aoa" of the same package over the same
+//                installed tree.
+// The delay from the old client's exit to the updater's "wait result 1" line
+// closes the report.
+//   update_bench.exe [file counts...]   (default: 1000 5000 20000)
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -17,20 +21,62 @@ namespace {
 
 using namespace e2e;
 
+constexpr int kRuns = 5;
+
 // `files` files of 100 bytes in folders of 100, plus the client program.
-void MakeClientTree(const std::wstring& client_dir, int files) {
+void MakeClientTree(const std::wstring& client_dir, int files, char fill) {
   Tree tree;
   for (int i = 0; i < files; ++i) {
     tree[L"d" + std::to_wstring(i / 100) + L"\\f" + std::to_wstring(i) + L".dat"] =
-        std::string(100, static_cast<char>('a' + i % 26));
+        std::string(100, static_cast<char>(fill + i % 26));
   }
   WriteTree(client_dir, tree);
   CopyFileTo(BinDir() + L"\\ZeltorCloudPlay.exe", client_dir + L"\\ZeltorCloudPlay.exe");
 }
 
+uint64_t Ticks(const FILETIME& time) {
+  return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? -1 : values[values.size() / 2];
+}
+
 // Milliseconds of a run, -1 when it did not finish.
 double Millis(const RunResult& r) {
   return r.finished ? r.seconds * 1000.0 : -1;
+}
+
+struct StagedTimes {
+  double to_client_start_ms = -1;
+  double whole_ms = -1;
+};
+
+// One staged update of `root`; the client's start time comes from its record.
+StagedTimes TimeStagedUpdate(const std::wstring& root, const std::wstring& record_file) {
+  StagedTimes times;
+  DeleteFileW(record_file.c_str());
+  LARGE_INTEGER frequency, begin, end;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&begin);
+  ChildProcess updater(Quote(BinDir() + L"\\update.exe") + L" --pid=0 --root_dir=" + Quote(root));
+  if (!updater.WaitForExit(600000))
+    return times;
+  QueryPerformanceCounter(&end);
+  times.whole_ms = 1000.0 * static_cast<double>(end.QuadPart - begin.QuadPart) / frequency.QuadPart;
+  FILETIME created, exited, kernel, user;
+  GetProcessTimes(updater.handle(), &created, &exited, &kernel, &user);
+  for (int i = 0; i < 100; ++i) {
+    const auto records = ReadClientRecords(record_file);
+    if (!records.empty() && records[0].count("created")) {
+      const uint64_t client = std::strtoull(records[0].at("created").c_str(), nullptr, 10);
+      times.to_client_start_ms = static_cast<double>(client - Ticks(created)) / 10000.0;
+      break;
+    }
+    Sleep(20);
+  }
+  return times;
 }
 
 // Local time of a FILETIME as seconds since midnight.
@@ -55,82 +101,87 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i)
     counts.push_back(std::atoi(argv[i]));
   if (counts.empty())
-    counts = {2000, 20000};
+    counts = {1000, 5000, 20000};
   const std::wstring work = MakeTempDir(L"bench");
-  SetEnvironmentVariableW(L"CLIENT_RECORD_FILE", (work + L"\\starts.txt").c_str());
+  const std::wstring record_file = work + L"\\starts.txt";
+  SetEnvironmentVariableW(L"CLIENT_RECORD_FILE", record_file.c_str());
   const std::wstring seven_zip = Quote(BinDir() + L"\\7z.exe");
 
   for (int files : counts) {
-    const std::string n = std::to_string(files);
+    const std::string n = std::to_string(files) + " files";
     const std::wstring root = work + L"\\root" + std::to_wstring(files);
-    const std::wstring source = work + L"\\src" + std::to_wstring(files);
-    MakeClientTree(source + L"\\Client", files);
-    const std::wstring package = work + L"\\pkg" + std::to_wstring(files) + L".7z";
-    MakePackage(source, package);
-    const std::string archive = ReadFileBytes(package);
-
-    // Bare extraction of the same package into an empty folder.
-    const std::wstring bare = work + L"\\bare" + std::to_wstring(files);
-    MakeDirs(bare);
-    RunResult extract = Run(seven_zip + L" x " + Quote(package) + L" -aoa " + Quote(L"-o" + bare));
-    bench::Report("update", ("7z x, " + n + " files").c_str(), Millis(extract), "ms");
-
-    // The updater in package mode, on an installation of the same size.
-    MakeClientTree(root + L"\\Client", files);
-    UpdateRun packaged =
-        RunUpdater(L"--pid=0 --root_dir=" + Quote(root) + L" --unzip=" + Quote(package));
-    bench::Report("update", ("package mode, " + n + " files").c_str(), Millis(packaged.process),
-                  "ms", ("7z x, " + n + " files").c_str());
-
-    // A raw rename of a staged tree of the same size.
+    const std::wstring installed = root + L"\\Client";
     const std::wstring staged = root + L"\\zeltorcg_update_tmp\\Client";
-    MakeClientTree(staged, files);
-    const std::wstring renamed = root + L"\\renamed";
-    LARGE_INTEGER f, a, b;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&a);
-    MoveFileExW(staged.c_str(), renamed.c_str(), 0);
-    QueryPerformanceCounter(&b);
-    bench::Report("update", ("raw rename, " + n + " files").c_str(),
-                  1000.0 * static_cast<double>(b.QuadPart - a.QuadPart) / f.QuadPart, "ms");
-    MoveFileExW(renamed.c_str(), staged.c_str(), 0);
 
-    // The updater in staged mode: deletes the installed tree, moves the staged one.
-    UpdateRun moved = RunUpdater(L"--pid=0 --root_dir=" + Quote(root));
-    bench::Report("update", ("staged mode, " + n + " files").c_str(), Millis(moved.process), "ms",
-                  ("raw rename, " + n + " files").c_str());
+    // Staged mode. Each run starts from an old version installed and a new
+    // one staged; the installed new version is staged again for the next run.
+    MakeClientTree(staged, files, 'a');
+    std::vector<double> to_client, whole;
+    for (int run = 0; run < kRuns; ++run) {
+      MakeClientTree(installed, files, 'A');
+      const StagedTimes times = TimeStagedUpdate(root, record_file);
+      to_client.push_back(times.to_client_start_ms);
+      whole.push_back(times.whole_ms);
+      MoveFileExW(installed.c_str(), staged.c_str(), 0);
+    }
+    const std::string base = "staged mode to client start, " + std::to_string(counts[0]) + " files";
+    bench::Report("update", ("staged mode to client start, " + n).c_str(), Median(to_client), "ms",
+                  base.c_str());
+    bench::Report("update", ("staged mode whole run, " + n).c_str(), Median(whole), "ms",
+                  ("staged mode to client start, " + n).c_str());
     RemoveTree(root);
+
+    // Package mode beside a bare extraction, alternating, each over the old
+    // version installed afresh.
+    const std::wstring source = work + L"\\src";
+    MakeClientTree(source + L"\\Client", files, 'a');
+    const std::wstring package = work + L"\\pkg.7z";
+    MakePackage(source, package);
     RemoveTree(source);
-    RemoveTree(bare);
+    const std::wstring run_package = work + L"\\run.7z";
+    std::vector<double> bare, packaged;
+    for (int run = 0; run < 2 * kRuns; ++run) {
+      RemoveTree(installed);
+      MakeClientTree(installed, files, 'A');
+      CopyFileTo(package, run_package);
+      if (run % 2 == 0) {
+        bare.push_back(
+            Millis(Run(seven_zip + L" x " + Quote(run_package) + L" -aoa " + Quote(L"-o" + root))));
+      } else {
+        packaged.push_back(Millis(
+            RunUpdater(L"--pid=0 --root_dir=" + Quote(root) + L" --unzip=" + Quote(run_package))
+                .process));
+      }
+    }
+    bench::Report("update", ("7z x -aoa, " + n).c_str(), Median(bare), "ms");
+    bench::Report("update", ("package mode, " + n).c_str(), Median(packaged), "ms",
+                  ("7z x -aoa, " + n).c_str());
+    RemoveTree(root);
     DeleteFileW(package.c_str());
-    (void)archive;
+    DeleteFileW(run_package.c_str());
   }
 
   // Delay from the old client's exit to the "wait result 1" line.
   const std::wstring root = work + L"\\waitroot";
-  MakeClientTree(root + L"\\Client", 10);
+  MakeClientTree(root + L"\\Client", 10, 'A');
   std::vector<double> delays;
-  for (int i = 0; i < 5; ++i) {
-    MakeClientTree(root + L"\\zeltorcg_update_tmp\\Client", 10);
-    PROCESS_INFORMATION old_client = {};
-    if (!Start(Quote(BinDir() + L"\\client_old.exe") + L" 1500", &old_client))
+  for (int i = 0; i < kRuns; ++i) {
+    MakeClientTree(root + L"\\zeltorcg_update_tmp\\Client", 10, 'a');
+    ChildProcess old_client(Quote(BinDir() + L"\\client_old.exe") + L" 1500");
+    if (!old_client.started())
       break;
-    UpdateRun run = RunUpdater(L"--pid=" + std::to_wstring(old_client.dwProcessId) +
-                               L" --root_dir=" + Quote(root));
+    UpdateRun run =
+        RunUpdater(L"--pid=" + std::to_wstring(old_client.pid()) + L" --root_dir=" + Quote(root));
     FILETIME created, exited, kernel, user;
-    GetProcessTimes(old_client.hProcess, &created, &exited, &kernel, &user);
-    CloseHandle(old_client.hThread);
-    CloseHandle(old_client.hProcess);
+    GetProcessTimes(old_client.handle(), &created, &exited, &kernel, &user);
     for (const LogLine& line : run.lines) {
-      if (line.text == "wait result 1") {
+      if (line.text == "wait result 1")
         delays.push_back((LogSecondsOfDay(line.timestamp) - LocalSecondsOfDay(exited)) * 1000.0);
-      }
     }
   }
   if (!delays.empty()) {
-    std::sort(delays.begin(), delays.end());
-    bench::Report("update", "old client exit to \"wait result 1\" (median of 5)",
-                  delays[delays.size() / 2], "ms");
+    bench::Report("update", "old client exit to \"wait result 1\" (median of 5)", Median(delays),
+                  "ms");
   }
   RemoveTree(work);
   return 0;

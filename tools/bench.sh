@@ -74,7 +74,8 @@ for area, rows in figures.items():
     lines.append('')
 # Update time against tree size.
 update = figures.get('update', {})
-series = collections.OrderedDict((k, []) for k in ('package mode', 'staged mode', '7z x', 'raw rename'))
+series = collections.OrderedDict((k, []) for k in ('package mode', '7z x -aoa', 'staged mode whole run',
+                                                  'staged mode to client start'))
 for name, (value, unit, _) in update.items():
     for key in series:
         if name.startswith(key + ', ') and name.endswith(' files'):

@@ -1,6 +1,7 @@
 #ifndef UPDATE_UPDATE_H_
 #define UPDATE_UPDATE_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -9,11 +10,23 @@
 // The update procedure. Every step is logged with its outcome; nothing throws.
 // Paths are formed from the root directory exactly as given.
 
-// Waits at most 10 s for the client `pid` (when > 0) to end, installs the new
-// version (package mode when `package` is non-empty, else staged mode) and
-// starts the client. True only when the new version is installed and the
+// Waits at most 10 s for the client `pid` (when > 0) to end, then
+// InstallNewVersion. True only when the new version is installed and the
 // client was started.
-bool RunUpdate(int32_t pid, const std::wstring& root_dir, const std::wstring& package);
+[[nodiscard]] bool RunUpdate(int32_t pid,
+                             const std::wstring& root_dir,
+                             const std::wstring& package);
+
+// Package mode when `package` is non-empty (UnpackPackage, then LaunchClient),
+// else staged mode (InstallStagedVersion), holding the installation lock of
+// `root_dir` throughout; waits up to kInstallLockWaitMs for an updater already
+// at work there, and fails when it does not finish.
+[[nodiscard]] bool InstallNewVersion(const std::wstring& root_dir, const std::wstring& package);
+inline constexpr unsigned long kInstallLockWaitMs = 5 * 60 * 1000;
+
+// The name of the installation lock of `root_dir`, a named mutex of the
+// session: one per folder, the same for every spelling of it.
+std::wstring InstallLockName(const std::wstring& root_dir);
 
 // Extracts `package` over `root_dir` with the unpacker beside the executable
 // and deletes the package on success. False when the unpacker cannot start,
@@ -22,30 +35,52 @@ bool RunUpdate(int32_t pid, const std::wstring& root_dir, const std::wstring& pa
 // its output switch is written as -o"<root>" verbatim after the arguments the
 // command-line builder quotes: quoted as one argument, a root with a blank or a
 // non-ASCII character would reach it split and it would extract nothing.
-bool UnpackPackage(const std::wstring& root_dir, const std::wstring& package);
+[[nodiscard]] bool UnpackPackage(const std::wstring& root_dir, const std::wstring& package);
 
-// Replaces root_dir\Client by root_dir\zeltorcg_update_tmp\Client: deletes the
-// installed directory (5 attempts), then moves the staged one (8 attempts). A
-// missing staged directory fails at once and leaves the installation alone.
-bool ReplaceClientDirectory(const std::wstring& root_dir);
+// Staged mode end to end: ReplaceClientDirectory, LaunchClient, and once the
+// new client runs, RemoveOldVersions. When the new client cannot be started,
+// the previous version is restored (RestorePreviousVersion) and it fails.
+[[nodiscard]] bool InstallStagedVersion(const std::wstring& root_dir);
+
+// Swaps root_dir\zeltorcg_update_tmp\Client into root_dir\Client by renames.
+// Refuses, touching nothing, unless StagedVersionUsable. The delete phase
+// renames the installed Client to PreviousClientDir (5 attempts; when all are
+// refused the installation stays as it was); the move phase moves the staged
+// Client in (8 attempts, MoveStagedClient). When no move succeeds, the previous
+// version is renamed back and the staged one stays staged.
+[[nodiscard]] bool ReplaceClientDirectory(const std::wstring& root_dir);
 
 // One move attempt of the staged client directory, to root_dir itself or, with
-// `to_client_dir`, to root_dir\Client. The move phase alternates the two: a
-// move onto an existing directory lands inside it under the source's name, so
-// both give root_dir\Client when that folder is gone.
-bool MoveStagedClient(const std::wstring& root_dir, bool to_client_dir);
+// `to_client_dir`, to root_dir\Client; both give root_dir\Client. Fails without
+// moving while anything stands under root_dir\Client.
+[[nodiscard]] bool MoveStagedClient(const std::wstring& root_dir, bool to_client_dir);
 
 // Starts root_dir\Client\ZeltorCloudPlay.exe outside any job, without waiting.
-bool LaunchClient(const std::wstring& root_dir);
+[[nodiscard]] bool LaunchClient(const std::wstring& root_dir);
 
-// Package mode when `package` is non-empty, else staged mode, holding the
-// installation lock of `root_dir` (waiting up to kInstallLockWaitMs for an
-// updater already installing there; false when it does not finish).
-bool InstallNewVersion(const std::wstring& root_dir, const std::wstring& package);
+// Renames PreviousClientDir back to root_dir\Client and logs an ERROR saying
+// so. With `new_version_installed`, the new version in root_dir\Client first
+// goes back to the staged name (or to the trash when its source is still
+// staged). Does nothing when there is no previous version.
+void RestorePreviousVersion(const std::wstring& root_dir, bool new_version_installed);
 
-// The name of the per-root installation lock (a named mutex of the session).
-std::wstring InstallLockName(const std::wstring& root_dir);
-inline constexpr unsigned long kInstallLockWaitMs = 5 * 60 * 1000;
+// Deletes the previous version (renamed to a trash name first) and what
+// earlier runs left: trash and unfinished copies. Logs a WARNING for each that
+// cannot be deleted; they are tried again by the next staged update.
+void RemoveOldVersions(const std::wstring& root_dir);
+
+// True when the staged client can be installed: the root references no parent
+// directory, and the staged directory exists, has a path short enough to move
+// (below kMaxMovablePath units), is not empty and holds ZeltorCloudPlay.exe.
+// Otherwise logs an ERROR naming the path.
+[[nodiscard]] bool StagedVersionUsable(const std::wstring& root_dir);
+inline constexpr size_t kMaxMovablePath = 260;
+
+// root_dir\Client, root_dir\zeltorcg_update_tmp\Client, and the name the
+// installed client is moved aside to during a staged update.
+base::FilePath InstalledClientDir(const std::wstring& root_dir);
+base::FilePath StagedClientDir(const std::wstring& root_dir);
+base::FilePath PreviousClientDir(const std::wstring& root_dir);
 
 // The client's pid from the text of the "pid" switch: optional white space and
 // sign, then decimal digits; the rest is ignored ("1234abc" gives 1234). A text
@@ -53,23 +88,7 @@ inline constexpr unsigned long kInstallLockWaitMs = 5 * 60 * 1000;
 // is logged as a WARNING with the raw value and gives 0 (no wait).
 int32_t PidFromSwitchValue(const std::wstring& raw);
 
-// root_dir\Client and root_dir\zeltorcg_update_tmp\Client.
-base::FilePath InstalledClientDir(const std::wstring& root_dir);
-base::FilePath StagedClientDir(const std::wstring& root_dir);
-
-// Before each move attempt: true when root_dir\Client is gone, after one more
-// recursive delete if it is still there. A move onto a Client folder that the
-// delete phase could not remove would merge the new version into the old one,
-// or nest it below as Client\Client, and then report success; such an attempt
-// fails instead (logged as an ERROR), and the staged version stays intact.
-bool InstalledClientDirCleared(const std::wstring& root_dir);
-
-// True when the staged client directory exists and its path is short enough
-// for the move (below kMaxMovablePath units); logs an ERROR naming it when
-// not. Checked before anything is deleted: without a staged version that can
-// be moved, deleting the installed client would leave the user with nothing.
-// File operations refuse paths of this many units or more.
-inline constexpr size_t kMaxMovablePath = 260;
-bool StagedClientMovable(const std::wstring& root_dir);
+// Test builds only: the event a paused updater sets (see update.cc).
+inline constexpr wchar_t kTestPauseEvent[] = L"Local\\ZeltorCloudGame2.update.test-pause";
 
 #endif  // UPDATE_UPDATE_H_

@@ -69,6 +69,11 @@ class UpdateStepsTest : public testing::Test {
     DWORD written = 0;
     WriteFile(file, version.data(), static_cast<DWORD>(version.size()), &written, nullptr);
     CloseHandle(file);
+    // Not a program: staged versions need the file, launching it fails.
+    file = CreateFileW(staged.AppendASCII("ZeltorCloudPlay.exe").value().c_str(), GENERIC_WRITE, 0,
+                       nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
   }
 
   std::wstring root_;
@@ -101,8 +106,9 @@ TEST_F(UpdateStepsTest, RepeatedUpdatesKeepHandlesAndMemoryFlat) {
   auto one_update = [this](int i) {
     Stage(std::to_string(i));
     EXPECT_TRUE(ReplaceClientDirectory(root_));
-    // The client program is not installed here: the launch fails, cleanly.
+    // The client program is no program here: the launch fails, cleanly.
     EXPECT_FALSE(LaunchClient(root_));
+    RemoveOldVersions(root_);
   };
   for (int i = 0; i < 5; ++i)
     one_update(i);  // warm-up: singletons, caches

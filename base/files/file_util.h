@@ -87,14 +87,30 @@ bool DeleteFile(const FilePath& path, bool recursive);
 
 // Refuses (false, last error untouched) when either path references a parent
 // directory; otherwise MovePath.
-bool Move(const FilePath& from, const FilePath& to);
+bool Move(const FilePath& from, const FilePath& to, FilePath* source_trash = nullptr);
 
-// Renames `from` to `to`, replacing an existing file. When the rename fails
-// and `from` is a directory, copies the tree to `to` (into it, under the
-// source's name, when `to` is an existing directory) and deletes the source.
-// On failure returns false with the rename's error as the thread's last
-// error; what a failed fallback copied stays in place.
-bool MovePath(const FilePath& from, const FilePath& to);
+// Renames `from` to `to`, replacing an existing file. When that rename fails
+// and `from` is a directory, the tree still arrives whole or not at all:
+// - onto an existing directory `to` it is renamed into it under its own name
+//   (a name already taken there fails the move: nothing is merged);
+// - where no rename is possible (another volume, a refusal) it is copied under
+//   a temporary name beside its destination (kCopySuffix) and renamed into
+//   place once complete; a failed copy is removed again. The source is then
+//   renamed to a trash name beside it (kTrashSuffix) and deleted, or, with
+//   `source_trash`, left there for the caller and its path stored. A source
+//   that cannot be renamed away stays whole and the move still succeeds.
+// On failure returns false with the first rename's error as the thread's last
+// error, and nothing has changed.
+bool MovePath(const FilePath& from, const FilePath& to, FilePath* source_trash = nullptr);
+
+// Suffixes of the names a fallback move gives a copy under construction and a
+// source on its way to deletion, followed by "<pid>-<n>" (see UniqueSiblingPath).
+inline constexpr wchar_t kCopySuffix[] = L".partial-";
+inline constexpr wchar_t kTrashSuffix[] = L".trash-";
+
+// `path` + `suffix` + "<pid>-<n>", the first such name beside `path` that does
+// not exist yet: for temporary and trash names on the same volume as `path`.
+FilePath UniqueSiblingPath(const FilePath& path, std::wstring_view suffix);
 
 // Copies the file or directory `from` to `to`; with `recursive` the whole
 // tree, and into `to` under the source's name when `to` is an existing

@@ -264,7 +264,7 @@ TEST_F(FileUtilTest, Move_FileAndDirectory) {
   EXPECT_TRUE(PathExists(dir_.Append(L"renamed")));
 
   // Onto an existing, non-empty directory of another folder the rename
-  // fails; the copy fallback puts the source inside it under its own name.
+  // fails; the fallback renames the source into it under its own name.
   const FilePath from = dir_.Append(L"one").Append(L"src");
   const FilePath to = dir_.Append(L"two").Append(L"dst");
   ASSERT_TRUE(CreateDirectoryAndGetError(from.Append(L"sub"), nullptr));
@@ -286,14 +286,17 @@ TEST_F(FileUtilTest, MovePath_FailureLeavesTheRenameError) {
   MakeDir(dir_.Append(L"dir"));
   MakeDir(dir_.Append(L"src"));
   WriteTextFile(dir_.Append(L"src").Append(L"inside"));
-  // A file onto a directory (no fallback for files), and a directory below a
-  // file (the fallback copy fails too).
+  MakeDir(dir_.Append(L"dir").Append(L"src"));
+  // A file onto a directory (no fallback for files), a directory below a file
+  // (the fallback copy fails too), and into a directory that already holds
+  // its name (nothing is merged).
   const struct {
     FilePath from;
     FilePath to;
   } cases[] = {
       {dir_.Append(L"file"), dir_.Append(L"dir")},
       {dir_.Append(L"src"), dir_.Append(L"file").Append(L"below")},
+      {dir_.Append(L"src"), dir_.Append(L"dir")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.to.value().c_str());
@@ -306,6 +309,7 @@ TEST_F(FileUtilTest, MovePath_FailureLeavesTheRenameError) {
     EXPECT_TRUE(PathExists(c.from));
   }
   EXPECT_TRUE(PathExists(dir_.Append(L"src").Append(L"inside")));
+  EXPECT_TRUE(IsDirectoryEmpty(dir_.Append(L"dir").Append(L"src")));
 }
 
 TEST_F(FileUtilTest, Move_RefusalsLeaveLastErrorAlone) {
@@ -467,6 +471,61 @@ TEST(FileUtilLinks, RecursiveDeleteNeverEntersADirectoryLink) {
     EXPECT_EQ(deleted, !PathExists(c.link));
   }
   EXPECT_FALSE(PathExists(dir.Append(L"tree").Append(L"file.txt")));
+}
+
+// The names below `dir` that a fallback move gives copies and trash.
+std::vector<std::wstring> MoveLeftovers(const FilePath& dir) {
+  std::vector<std::wstring> found;
+  FileEnumerator e(dir, false, FileEnumerator::kFiles | FileEnumerator::kDirectories);
+  for (FilePath p = e.Next(); !p.empty(); p = e.Next()) {
+    const std::wstring name = p.BaseName().value();
+    if (name.find(kCopySuffix) != std::wstring::npos ||
+        name.find(kTrashSuffix) != std::wstring::npos)
+      found.push_back(name);
+  }
+  return found;
+}
+
+TEST(FileUtilLinks, MoveToAnotherVolumeArrivesWholeOrNotAtAll) {
+  const FilePath dir = LinkFixtureDir();
+  if (dir.empty() || !DirectoryExists(dir.Append(L"other")))
+    GTEST_SKIP() << "runs with the link fixture of ctest, on a host with a second file system";
+  const FilePath other = dir.Append(L"other");
+  const FilePath src = other.Append(L"src");
+  auto make_source = [&] {
+    ASSERT_TRUE(CreateDirectoryAndGetError(src.Append(L"sub"), nullptr));
+    WriteTextFile(src.Append(L"sub").Append(L"f"), "f");
+    WriteTextFile(src.Append(L"top"), "t");
+  };
+  make_source();
+
+  // A source file nobody else may read: the copy fails and is removed again.
+  HANDLE held = ::CreateFileW(src.Append(L"top").value().c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(Move(src, dir.Append(L"moved")));
+  ::CloseHandle(held);
+  EXPECT_FALSE(PathExists(dir.Append(L"moved")));
+  EXPECT_TRUE(PathExists(src.Append(L"top")));
+  EXPECT_TRUE(MoveLeftovers(dir).empty());
+
+  // The copy stands complete under its name; the source went to the trash.
+  EXPECT_TRUE(Move(src, dir.Append(L"moved")));
+  EXPECT_TRUE(PathExists(dir.Append(L"moved").Append(L"sub").Append(L"f")));
+  EXPECT_FALSE(PathExists(src));
+  EXPECT_TRUE(MoveLeftovers(dir).empty());
+  EXPECT_TRUE(MoveLeftovers(other).empty());
+
+  // Asked for, the trash is left to the caller.
+  make_source();
+  FilePath trash;
+  EXPECT_TRUE(Move(src, dir.Append(L"moved2"), &trash));
+  EXPECT_FALSE(PathExists(src));
+  EXPECT_EQ(trash.DirName(), other);
+  EXPECT_TRUE(PathExists(trash.Append(L"sub").Append(L"f")));
+  EXPECT_TRUE(DeleteFile(trash, true));
+  EXPECT_TRUE(DeleteFile(dir.Append(L"moved"), true));
+  EXPECT_TRUE(DeleteFile(dir.Append(L"moved2"), true));
 }
 
 TEST_F(FileUtilTest, DeleteFile_RecordsOutcomeHistograms) {

@@ -4,6 +4,7 @@
 
 #include <shlobj.h>
 
+#include <atomic>
 #include <string>
 
 #include "base/files/file_enumerator.h"
@@ -233,13 +234,47 @@ bool DeleteFile(const FilePath& path, bool recursive) {
   return false;
 }
 
-bool Move(const FilePath& from, const FilePath& to) {
+bool Move(const FilePath& from, const FilePath& to, FilePath* source_trash) {
   if (from.ReferencesParent() || to.ReferencesParent())
     return false;
-  return MovePath(from, to);
+  return MovePath(from, to, source_trash);
 }
 
-bool MovePath(const FilePath& from, const FilePath& to) {
+namespace {
+
+// Copies the tree `from` under a temporary name beside `target` and renames
+// it into place when complete; removes the partial copy on failure.
+bool CopyIntoPlace(const FilePath& from, const FilePath& target) {
+  const FilePath temp = UniqueSiblingPath(target, kCopySuffix);
+  if (CopyDirectoryTree(from, temp, true, false) &&
+      ::MoveFileExW(temp.value().c_str(), target.value().c_str(), 0)) {
+    return true;
+  }
+  (void)DeletePath(temp, true);
+  return false;
+}
+
+// Renames a copied source to a trash name and deletes it there, or hands the
+// trash to the caller. Deleting it in place could leave a part of it standing
+// under its name, which a caller may take for the whole.
+void DisposeOfCopiedSource(const FilePath& from, FilePath* source_trash) {
+  const FilePath trash = UniqueSiblingPath(from, kTrashSuffix);
+  if (!::MoveFileExW(from.value().c_str(), trash.value().c_str(), 0)) {
+    const DWORD error = ::GetLastError();
+    LOG(WARNING) << "moved by copy, source kept whole: " << from << ", error " << error;
+    return;
+  }
+  if (source_trash)
+    *source_trash = trash;
+  else
+    (void)DeleteFile(trash, true);
+}
+
+}  // namespace
+
+bool MovePath(const FilePath& from, const FilePath& to, FilePath* source_trash) {
+  if (source_trash)
+    *source_trash = FilePath();
   if (TooLong(from) || TooLong(to))
     return false;
 
@@ -250,11 +285,30 @@ bool MovePath(const FilePath& from, const FilePath& to) {
   const DWORD last = ::GetLastError();
   LOG(ERROR) << "move last_error:" << last;
 
-  if (DirectoryExists(from) && CopyDirectoryTree(from, to, true, false) && DeleteFile(from, true)) {
-    return true;
+  if (DirectoryExists(from)) {
+    const FilePath target = DirectoryExists(to) ? to.Append(from.BaseName()) : to;
+    if (!TooLong(target) && !PathExists(target)) {
+      if (target != to && ::MoveFileExW(from.value().c_str(), target.value().c_str(), 0))
+        return true;
+      if (CopyIntoPlace(from, target)) {
+        DisposeOfCopiedSource(from, source_trash);
+        return true;
+      }
+    }
   }
   ::SetLastError(last);
   return false;
+}
+
+FilePath UniqueSiblingPath(const FilePath& path, std::wstring_view suffix) {
+  static std::atomic<unsigned> counter{0};
+  const std::wstring stem = path.StripTrailingSeparators().value() + std::wstring(suffix) +
+                            std::to_wstring(::GetCurrentProcessId()) + L"-";
+  for (;;) {
+    FilePath candidate(stem + std::to_wstring(counter.fetch_add(1)));
+    if (!PathExists(candidate))
+      return candidate;
+  }
 }
 
 bool CopyDirectoryTree(const FilePath& from,

@@ -243,6 +243,48 @@ RunResult Run(const std::wstring& command_line,
   return result;
 }
 
+ChildProcess::ChildProcess(const std::wstring& command_line) {
+  if (!Start(command_line, &info_))
+    info_ = {};
+}
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept : info_(other.info_) {
+  other.info_ = {};
+}
+
+ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
+  if (this != &other) {
+    Close();
+    info_ = other.info_;
+    other.info_ = {};
+  }
+  return *this;
+}
+
+ChildProcess::~ChildProcess() {
+  Close();
+}
+
+bool ChildProcess::WaitForExit(DWORD timeout_ms) {
+  return started() && WaitForSingleObject(info_.hProcess, timeout_ms) == WAIT_OBJECT_0;
+}
+
+void ChildProcess::Terminate(UINT exit_code) {
+  if (!started())
+    return;
+  TerminateProcess(info_.hProcess, exit_code);
+  WaitForSingleObject(info_.hProcess, 10000);
+}
+
+void ChildProcess::Close() {
+  if (!started())
+    return;
+  Terminate();
+  CloseHandle(info_.hThread);
+  CloseHandle(info_.hProcess);
+  info_ = {};
+}
+
 bool WaitUntilHeld(const std::wstring& path) {
   for (int i = 0; i < 500; ++i) {
     // Opening for deletion fails with a sharing violation exactly while some
@@ -442,6 +484,34 @@ std::vector<std::map<std::string, std::string>> ReadClientRecords(const std::wst
 
 int CountOccurrences(const std::string& text, const std::string& needle) {
   return fixtures::CountOccurrences(text, needle);
+}
+
+bool ClearDir(const std::wstring& dir) {
+  bool cleared = true;
+  for (const std::wstring& name : Matching(dir, L"*"))
+    cleared = RemoveTree(dir + L"\\" + name) && cleared;
+  return cleared;
+}
+
+std::vector<std::wstring> Matching(const std::wstring& dir, const std::wstring& pattern) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((dir + L"\\" + pattern).c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE)
+    return names;
+  do {
+    const std::wstring name = data.cFileName;
+    if (name != L"." && name != L"..")
+      names.push_back(name);
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+  return names;
+}
+
+std::wstring LinkFixtureDir() {
+  char dir[MAX_PATH];
+  const DWORD n = GetEnvironmentVariableA("E2E_LINK_DIR", dir, MAX_PATH);
+  return n > 0 && n < MAX_PATH ? HostToWindowsPath(dir) : std::wstring();
 }
 
 std::wstring HostToWindowsPath(const std::string& host_path) {

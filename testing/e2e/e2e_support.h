@@ -59,6 +59,30 @@ RunResult Run(const std::wstring& command_line,
 // Starts a process and returns its handles without waiting.
 bool Start(const std::wstring& command_line, PROCESS_INFORMATION* info);
 
+// A process a test started: ended (TerminateProcess) and closed when this
+// object goes, whatever the test's outcome. Move-only.
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  // Starts `command_line`; started() tells whether that worked.
+  explicit ChildProcess(const std::wstring& command_line);
+  ChildProcess(ChildProcess&& other) noexcept;
+  ChildProcess& operator=(ChildProcess&& other) noexcept;
+  ~ChildProcess();
+
+  bool started() const { return info_.hProcess != nullptr; }
+  HANDLE handle() const { return info_.hProcess; }
+  DWORD pid() const { return info_.dwProcessId; }
+  // True when the process ended within `timeout_ms`.
+  bool WaitForExit(DWORD timeout_ms);
+  // Ends the process with `exit_code` and waits until it has ended.
+  void Terminate(UINT exit_code = 1);
+
+ private:
+  void Close();
+  PROCESS_INFORMATION info_ = {};
+};
+
 // Waits (at most 10 s) until another process holds `path` open without
 // delete sharing, so that a test's holder is known to be in place.
 bool WaitUntilHeld(const std::wstring& path);
@@ -129,6 +153,16 @@ std::vector<std::map<std::string, std::string>> ReadClientRecords(const std::wst
 
 // How often `needle` occurs in `text`.
 int CountOccurrences(const std::string& text, const std::string& needle);
+
+// Deletes what `dir` holds and keeps `dir` itself (which may be a link).
+bool ClearDir(const std::wstring& dir);
+
+// The names of the entries of `dir` that match `pattern` ("*" and "?").
+std::vector<std::wstring> Matching(const std::wstring& dir, const std::wstring& pattern);
+
+// The folder of links the end-to-end suites' CTest fixture made on the host
+// (E2E_LINK_DIR, as a Windows path), or empty without the fixture.
+std::wstring LinkFixtureDir();
 
 // Converts a host (Linux) path to the Z: drive form Wine maps it to.
 std::wstring HostToWindowsPath(const std::string& host_path);

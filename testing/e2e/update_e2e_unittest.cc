@@ -175,6 +175,7 @@ TEST_F(UpdaterTest, StagedMode_ReplacesClientKeepsTmpFolderAndStartsClient) {
   EXPECT_TRUE(DirExists(root + L"\\zeltorcg_update_tmp"));
   EXPECT_FALSE(DirExists(root + L"\\zeltorcg_update_tmp\\Client"));
   EXPECT_EQ(ReadFileBytes(root + L"\\zeltorcg_update_tmp\\other.txt"), "stays");
+  EXPECT_TRUE(Matching(root, L"zeltorcg_update_old*").empty()) << "the old version is deleted";
   EXPECT_EQ(FindLine(run, "wait result"), nullptr) << "pid 0 means no wait";
 
   const std::string r = ToUtf8(root);
@@ -393,20 +394,47 @@ TEST_F(UpdaterTest, Package_CorruptOrMissingFailsWithDialogAndKeepsEverything) {
   EXPECT_TRUE(ReadClientRecords(record_file_).empty());
 }
 
-TEST_F(UpdaterTest, Staged_MissingStagedFolderKeepsInstallation) {
+TEST_F(UpdaterTest, Staged_UnusableVersionIsRefusedBeforeAnythingIsTouched) {
   const std::wstring root = work_ + L"\\root";
-  Install(root + L"\\Client", "1");
-  const uint64_t before = TreeHash(root);
-  UpdateOptions options;
-  options.expect_dialog = true;
-  UpdateRun run = RunUpdater(Args(0, root, L""), options);
-  ExpectFailureDialog(run);
-  EXPECT_EQ(TreeHash(root), before);
-  EXPECT_EQ(FindLine(run, "delete file result:"), nullptr) << "nothing may be deleted";
-  const LogLine* missing = FindLine(run, "staged client directory missing");
-  ASSERT_NE(missing, nullptr) << run.log;
-  EXPECT_EQ(missing->severity, "ERROR");
-  EXPECT_NE(missing->text.find(ToUtf8(root) + "\\zeltorcg_update_tmp\\Client"), std::string::npos);
+  const std::wstring staged = root + L"\\zeltorcg_update_tmp\\Client";
+  enum Staging { kNothing, kEmptyFolder, kNoProgram, kWhole };
+  const struct {
+    const char* name;
+    Staging staging;
+    std::wstring root_arg;
+    std::string error;  // the ERROR line, up to the path it names
+    std::wstring path;
+  } cases[] = {
+      {"nothing staged", kNothing, root, "staged client directory missing", staged},
+      {"empty staged folder", kEmptyFolder, root, "staged client directory empty", staged},
+      {"no client program", kNoProgram, root, "staged client program missing",
+       staged + L"\\ZeltorCloudPlay.exe"},
+      {"root through a parent", kWhole, root + L"\\Client\\..",
+       "root directory references a parent directory", root + L"\\Client\\.."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RemoveTree(root);
+    Install(root + L"\\Client", "1");
+    if (c.staging == kEmptyFolder) {
+      ASSERT_TRUE(MakeDirs(staged));
+    } else if (c.staging == kNoProgram) {
+      ASSERT_TRUE(WriteTree(staged, ClientTree("2")));
+    } else if (c.staging == kWhole) {
+      Install(staged, "2");
+    }
+    const uint64_t before = TreeHash(root);
+    UpdateOptions options;
+    options.expect_dialog = true;
+    UpdateRun run = RunUpdater(Args(0, c.root_arg, L""), options);
+    ExpectFailureDialog(run);
+    EXPECT_EQ(TreeHash(root), before);
+    EXPECT_EQ(FindLine(run, "delete file result:"), nullptr) << "nothing may be moved";
+    const LogLine* refused = FindLine(run, c.error);
+    ASSERT_NE(refused, nullptr) << run.log;
+    EXPECT_EQ(refused->severity, "ERROR");
+    EXPECT_EQ(refused->text, c.error + ", installation kept: " + ToUtf8(c.path));
+  }
   EXPECT_TRUE(ReadClientRecords(record_file_).empty());
 }
 
@@ -424,43 +452,6 @@ TEST_F(UpdaterTest, Staged_NoSwitchesAtAllChangesNothing) {
   ASSERT_NE(request, nullptr);
   EXPECT_EQ(request->text, "update with pid:0,unzip: ,");
   EXPECT_EQ(TreeHash(cwd), before);
-}
-
-TEST_F(UpdaterTest, Staged_InstalledFileHeldOpenFailsFiveDeletes) {
-  const std::wstring root = work_ + L"\\root";
-  Install(root + L"\\Client", "1");
-  Install(root + L"\\zeltorcg_update_tmp\\Client", "2");
-  // Another process holds a file of the installed client without delete sharing.
-  PROCESS_INFORMATION holder = {};
-  ASSERT_TRUE(Start(Quote(BinDir() + L"\\client_old.exe") + L" forever " +
-                        Quote(root + L"\\Client\\data\\common.txt"),
-                    &holder));
-  ASSERT_TRUE(WaitUntilHeld(root + L"\\Client\\data\\common.txt"));
-  UpdateOptions options;
-  options.expect_dialog = true;
-  UpdateRun run = RunUpdater(Args(0, root, L""), options);
-  TerminateProcess(holder.hProcess, 0);
-  WaitForSingleObject(holder.hProcess, 5000);
-  CloseHandle(holder.hThread);
-  CloseHandle(holder.hProcess);
-
-  EXPECT_EQ(CountLines(run, "delete file result:0,"), 5) << run.log;
-  EXPECT_EQ(CountLines(run, "delete file result:1,"), 0);
-  // The held file survives; the staged copy is never lost.
-  EXPECT_EQ(ReadFileBytes(root + L"\\Client\\data\\common.txt"), "common 1");
-  const int moves = CountLines(run, "move result:");
-  EXPECT_GE(moves, 1);
-  EXPECT_LE(moves, 8);
-  if (FindLine(run, "update finished 0")) {
-    ExpectFailureDialog(run);
-    EXPECT_EQ(moves, 8);
-  }
-  Tree staged = ReadTree(root + L"\\zeltorcg_update_tmp\\Client");
-  Tree installed = ReadTree(root + L"\\Client");
-  const bool new_version_somewhere = staged[L"version.txt"] == "2\n" ||
-                                     installed[L"version.txt"] == "2\n" ||
-                                     ReadTree(root + L"\\Client\\Client")[L"version.txt"] == "2\n";
-  EXPECT_TRUE(new_version_somewhere) << run.log;
 }
 
 TEST_F(UpdaterTest, Root_WithBlanksAndNonAsciiWorksInBothModes) {
@@ -484,10 +475,13 @@ TEST_F(UpdaterTest, Root_WithBlanksAndNonAsciiWorksInBothModes) {
   EXPECT_EQ(starts[1]["exe"], ToUtf8(root) + "\\Client\\ZeltorCloudPlay.exe");
 }
 
-TEST_F(UpdaterTest, Client_MissingAfterInstallFailsWithDialog) {
+TEST_F(UpdaterTest, Staged_NewClientThatCannotStartIsUndone) {
   const std::wstring root = work_ + L"\\root";
+  const std::wstring staged = root + L"\\zeltorcg_update_tmp\\Client";
   Install(root + L"\\Client", "1");
-  ASSERT_TRUE(WriteTree(root + L"\\zeltorcg_update_tmp\\Client", ClientTree("2")));  // no exe
+  ASSERT_TRUE(WriteTree(staged, ClientTree("2")));
+  ASSERT_TRUE(WriteFileBytes(staged + L"\\ZeltorCloudPlay.exe", "not a program"));
+  const uint64_t old_hash = TreeHash(root + L"\\Client"), new_hash = TreeHash(staged);
   UpdateOptions options;
   options.expect_dialog = true;
   UpdateRun run = RunUpdater(Args(0, root, L""), options);
@@ -495,7 +489,13 @@ TEST_F(UpdaterTest, Client_MissingAfterInstallFailsWithDialog) {
   const LogLine* launch = FindLine(run, "launch process vaild:");
   ASSERT_NE(launch, nullptr) << run.log;
   EXPECT_EQ(launch->text.substr(0, 22), "launch process vaild:0");
-  EXPECT_EQ(ReadFileBytes(root + L"\\Client\\version.txt"), "2\n");
+  const LogLine* undone = FindLine(run, "update undone, previous version restored: ");
+  ASSERT_NE(undone, nullptr) << run.log;
+  EXPECT_EQ(undone->severity, "ERROR");
+  // The previous version is back in place; the new one is staged again.
+  EXPECT_EQ(TreeHash(root + L"\\Client"), old_hash);
+  EXPECT_EQ(TreeHash(staged), new_hash);
+  EXPECT_TRUE(Matching(root, L"zeltorcg_update_old*").empty());
 }
 
 }  // namespace

@@ -1,0 +1,245 @@
+// Ends update.exe at many moments of a staged update, with TerminateProcess as
+// a power cut or an impatient user would, and checks what the user is left
+// with. Client must hold the complete old or the complete new version, never a
+// mixture, a part or nothing; the one exception is the moment between the two
+// renames of the swap, when both versions lie whole below the root. Running the
+// same update again must finish it or fail cleanly, and never report a partial
+// tree as success. Both ways a staged version arrives are covered: by rename,
+// and by copy when it lies on another volume.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "testing/e2e/e2e_support.h"
+
+namespace e2e {
+namespace {
+
+// The updater's test pause: ZELTORCG_UPDATE_TEST_PAUSE names a step boundary,
+// and the updater sets this event when it is held there.
+constexpr wchar_t kPauseEvent[] = L"Local\\ZeltorCloudGame2.update.test-pause";
+// A version of the client: its program, version.txt and `files` data files in
+// folders of 50.
+Tree BigVersion(const std::string& version, int files) {
+  Tree tree = {{L"version.txt", version + "\n"}};
+  for (int i = 0; i < files; ++i) {
+    tree[L"data\\d" + std::to_wstring(i / 50) + L"\\f" + std::to_wstring(i) + L".txt"] =
+        version + " file " + std::to_string(i);
+  }
+  return tree;
+}
+
+// When to end the updater: when it is held at the step boundary `pause_at`, or
+// `delay_ms` after its start or after a name matching `appears` showed up
+// below the root.
+struct Moment {
+  std::string name;
+  std::wstring pause_at;
+  std::wstring appears;
+  DWORD delay_ms = 0;
+};
+
+struct HandleCloser {
+  void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+using OwnedHandle = std::unique_ptr<void, HandleCloser>;
+
+class UpdaterCrashTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    work_ = MakeTempDir(L"crash");
+    SetEnvironmentVariableW(L"CLIENT_RECORD_FILE", (work_ + L"\\starts.txt").c_str());
+    paused_.reset(CreateEventW(nullptr, TRUE, FALSE, kPauseEvent));
+    ASSERT_NE(paused_.get(), nullptr);
+  }
+  void TearDown() override {
+    SetEnvironmentVariableW(L"CLIENT_RECORD_FILE", nullptr);
+    RemoveTree(work_);
+  }
+
+  // The start state of every case: the old version installed in root\Client,
+  // the new one of `new_files` files staged in `staged` (which may be a link),
+  // nothing else. The old version is smaller: only its deletion depends on it.
+  void Prepare(const std::wstring& root, const std::wstring& staged, int new_files = 2000) {
+    const std::wstring tmp = root + L"\\zeltorcg_update_tmp";
+    for (const auto& [dir, pattern] : {std::pair{root, L"Client"},
+                                       {root, L"Client.partial-*"},
+                                       {root, L"Client.trash-*"},
+                                       {root, L"zeltorcg_update_old*"},
+                                       {tmp, L"Client.trash-*"}}) {
+      for (const std::wstring& entry : Matching(dir, pattern))
+        ASSERT_TRUE(RemoveTree(dir + L"\\" + entry)) << ToUtf8(entry);
+    }
+    ASSERT_TRUE(ClearDir(staged) || !DirExists(staged));
+    for (const auto& [dir, version, files] :
+         {std::tuple{root + L"\\Client", "1", 500}, {staged, "2", new_files}}) {
+      ASSERT_TRUE(WriteTree(dir, BigVersion(version, files)));
+      ASSERT_TRUE(CopyFileTo(BinDir() + L"\\ZeltorCloudPlay.exe", dir + L"\\ZeltorCloudPlay.exe"));
+    }
+    if (old_hash_ == 0) {
+      old_hash_ = TreeHash(root + L"\\Client");
+      new_hash_ = TreeHash(staged);
+    }
+  }
+
+  std::wstring Args(const std::wstring& root) { return L"--pid=0 --root_dir=" + Quote(root); }
+
+  // Runs the updater and ends it at `moment`. False when it ended on its own
+  // first.
+  bool RunAndEnd(const std::wstring& root, const Moment& moment) {
+    ResetEvent(paused_.get());
+    SetEnvironmentVariableW(L"ZELTORCG_UPDATE_TEST_PAUSE",
+                            moment.pause_at.empty() ? nullptr : moment.pause_at.c_str());
+    ChildProcess updater(Quote(BinDir() + L"\\update.exe") + L" " + Args(root));
+    SetEnvironmentVariableW(L"ZELTORCG_UPDATE_TEST_PAUSE", nullptr);
+    EXPECT_TRUE(updater.started());
+    if (!moment.pause_at.empty()) {
+      HANDLE either[] = {paused_.get(), updater.handle()};
+      EXPECT_EQ(WaitForMultipleObjects(2, either, FALSE, 60000), WAIT_OBJECT_0)
+          << "the updater never reached " << ToUtf8(moment.pause_at);
+    }
+    if (!moment.appears.empty()) {
+      while (Matching(root, moment.appears).empty() && !updater.WaitForExit(1)) {
+      }
+    }
+    if (updater.WaitForExit(moment.delay_ms))
+      return false;
+    updater.Terminate(9);
+    return true;
+  }
+
+  // What the user has after the updater ended: the complete old or new version
+  // in Client, or, between the two renames, both whole below the root.
+  std::string ExpectWholeVersion(const std::wstring& root, const std::wstring& staged) {
+    if (!DirExists(root + L"\\Client")) {
+      EXPECT_EQ(TreeHash(root + L"\\zeltorcg_update_old"), old_hash_) << "the old version is lost";
+      EXPECT_EQ(TreeHash(staged), new_hash_) << "the new version is lost";
+      return "no Client; old and new whole below the root";
+    }
+    const uint64_t installed = TreeHash(root + L"\\Client");
+    EXPECT_TRUE(installed == old_hash_ || installed == new_hash_)
+        << "Client holds a mixture or a part";
+    return installed == old_hash_   ? "old version"
+           : installed == new_hash_ ? "new version"
+                                    : "BROKEN";
+  }
+
+  // Runs the same update again: it finishes with the new version, or fails
+  // cleanly with a whole version in Client.
+  std::string ExpectRerunFinishesOrFailsCleanly(const std::wstring& root) {
+    UpdateRun again = RunUpdater(Args(root));
+    const uint64_t installed = TreeHash(root + L"\\Client");
+    if (HasLine(again, "update finished 1")) {
+      EXPECT_EQ(installed, new_hash_) << "success reported for a partial tree\n" << again.log;
+      for (const wchar_t* leftover :
+           {L"zeltorcg_update_old*", L"Client.partial-*", L"Client.trash-*"})
+        EXPECT_TRUE(Matching(root, leftover).empty()) << ToUtf8(leftover);
+      return "finished with the new version";
+    }
+    EXPECT_TRUE(HasLine(again, "update finished 0")) << again.log;
+    EXPECT_TRUE(installed == old_hash_ || installed == new_hash_) << again.log;
+    return installed == new_hash_ ? "failed cleanly, new version in place"
+                                  : "failed cleanly, old version in place";
+  }
+
+  // One reference run without an end, then every moment: ended there, the
+  // state checked, run again.
+  void RunMoments(const std::wstring& root,
+                  const std::wstring& staged,
+                  const char* path,
+                  int spread,
+                  const std::vector<Moment>& boundaries) {
+    // The shorter of two whole runs: the first start of a prefix is slow.
+    double seconds = 1e9;
+    for (int run = 0; run < 2; ++run) {
+      Prepare(root, staged);
+      RunResult reference = e2e::Run(Quote(BinDir() + L"\\update.exe") + L" " + Args(root));
+      ASSERT_TRUE(reference.finished);
+      ASSERT_EQ(TreeHash(root + L"\\Client"), new_hash_);
+      seconds = std::min(seconds, reference.seconds);
+    }
+    const DWORD total_ms = static_cast<DWORD>(seconds * 1000);
+    std::vector<Moment> moments = boundaries;
+    for (int k = 1; k <= spread; ++k) {
+      const DWORD at = total_ms * k / (spread + 1);
+      moments.push_back({std::to_string(at) + " ms of " + std::to_string(total_ms), L"", L"", at});
+    }
+    for (const Moment& moment : moments) {
+      SCOPED_TRACE(moment.name);
+      Prepare(root, staged);
+      if (HasFatalFailure())
+        return;
+      const bool ended = RunAndEnd(root, moment);
+      const std::string state = ExpectWholeVersion(root, staged);
+      const std::string rerun = ExpectRerunFinishesOrFailsCleanly(root);
+      std::printf("crash | %s | %s | %s | %s\n", path, moment.name.c_str(),
+                  ended ? state.c_str() : "(finished before the end)", rerun.c_str());
+    }
+  }
+
+  std::wstring work_;
+  OwnedHandle paused_;
+  uint64_t old_hash_ = 0;
+  uint64_t new_hash_ = 0;
+};
+
+TEST_F(UpdaterCrashTest, EndedAnywhereOnTheRenamePath_LeavesAWholeVersion) {
+  const std::wstring root = work_ + L"\\root";
+  RunMoments(root, root + L"\\zeltorcg_update_tmp\\Client", "rename", 10,
+             {
+                 {"after the move aside", L"after-aside", L"", 0},
+                 {"after the move in", L"after-move-in", L"", 0},
+                 {"after the client started", L"after-launch", L"", 0},
+                 {"as the old version's deletion starts", L"", L"zeltorcg_update_old.trash-*", 0},
+                 {"during the old version's deletion", L"", L"zeltorcg_update_old.trash-*", 100},
+             });
+}
+
+// The links fixture's staged Client is a link onto another file system: the
+// rename fails there and the tree is copied.
+TEST_F(UpdaterCrashTest, EndedAnywhereOnTheCopyPath_LeavesAWholeVersion) {
+  const std::wstring root = LinkFixtureDir() + L"\\copy\\root";
+  const std::wstring staged = root + L"\\zeltorcg_update_tmp\\Client";
+  if (LinkFixtureDir().empty() || !DirExists(staged))
+    GTEST_SKIP() << "needs the links fixture on a host with a second file system";
+  RunMoments(root, staged, "copy", 5,
+             {
+                 {"after the move aside", L"after-aside", L"", 0},
+                 {"as the copy starts", L"", L"Client.partial-*", 0},
+                 {"during the copy", L"", L"Client.partial-*", 300},
+                 {"after the copy is in place", L"after-move-in", L"", 0},
+                 {"during the old version's deletion", L"", L"zeltorcg_update_old.trash-*", 100},
+             });
+  // The source could not be renamed away to another volume's trash: it stays
+  // staged, whole.
+  EXPECT_EQ(TreeHash(staged), new_hash_);
+}
+
+TEST_F(UpdaterCrashTest, CopyPath_UnreadableStagedFileUndoesTheUpdate) {
+  const std::wstring root = LinkFixtureDir() + L"\\copy\\root";
+  const std::wstring staged = root + L"\\zeltorcg_update_tmp\\Client";
+  if (LinkFixtureDir().empty() || !DirExists(staged))
+    GTEST_SKIP() << "needs the links fixture on a host with a second file system";
+  Prepare(root, staged, 100);
+  // Nobody else may read this file: every copy attempt fails.
+  OwnedHandle held(CreateFileW((staged + L"\\data\\d0\\f0.txt").c_str(), GENERIC_READ, 0, nullptr,
+                               OPEN_EXISTING, 0, nullptr));
+  ASSERT_NE(held.get(), INVALID_HANDLE_VALUE);
+  UpdateRun run = RunUpdater(Args(root));
+  held.reset();
+  EXPECT_EQ(CountLines(run, "move result:0,"), 8) << run.log;
+  EXPECT_TRUE(
+      HasLine(run, "update undone, previous version restored: " + ToUtf8(root) + "\\Client"));
+  EXPECT_TRUE(HasLine(run, "update finished 0"));
+  EXPECT_EQ(TreeHash(root + L"\\Client"), old_hash_);
+  EXPECT_EQ(TreeHash(staged), new_hash_);
+  EXPECT_TRUE(Matching(root, L"Client.partial-*").empty()) << "failed copies are removed";
+}
+
+}  // namespace
+}  // namespace e2e
