@@ -2,8 +2,10 @@
 # make demo: a real update of a sample installation under Wine, with its log.
 # make bench: every benchmark program, gathered into build/bench/report.md.
 # make fuzz: the fuzz tests 100 times longer, from a fresh seed (FUZZ_SEED=n to repeat one).
+# make dist: the release update.exe, 7z.exe, the integration guide and SHA256SUMS in dist/;
+#   SIGN_CERT=cert.pem SIGN_KEY=key.pem signs update.exe (Authenticode).
 BUILD := build
-.PHONY: all bootstrap configure build test demo bench fuzz clean
+.PHONY: all bootstrap configure build test demo bench fuzz dist clean
 
 all: build
 
@@ -16,7 +18,8 @@ configure: bootstrap
 build: configure
 	@cmake --build --preset default
 
-test: build
+# The tests check the release image in dist/ too.
+test: build dist
 	@bash tools/wine-prefix.sh $(BUILD)/wineprefix $(BUILD)/wineprefix-display
 	@cd $(BUILD) && ctest --output-on-failure --no-tests=error -j2; status=$$?; \
 	  WINEPREFIX=$(CURDIR)/$(BUILD)/wineprefix wineserver -k 2>/dev/null; exit $$status
@@ -37,5 +40,8 @@ fuzz: build
 	  WINEPREFIX=$(CURDIR)/$(BUILD)/wineprefix WINEDEBUG=-all FUZZ_SCALE=100 FUZZ_SEED=$(FUZZ_SEED) \
 	    wine bin/$${t}_unittests.exe --gtest_filter='*Fuzz*' --gtest_brief=1 || exit 1; done
 
+dist: bootstrap
+	@SIGN_CERT="$(SIGN_CERT)" SIGN_KEY="$(SIGN_KEY)" bash tools/dist.sh
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-release dist

@@ -12,22 +12,28 @@ add_test(NAME wine_prefix
 set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine)
 
 # Registers one test program: one Wine process runs all of its cases.
-# XVFB runs it with a private X display (for the failure dialog).
+# XVFB runs it with a private X display (for the failure dialog). NAME
+# registers it under another name (default: the target's), with ARGS for the
+# program and ENV as extra environment variables.
 function(add_wine_test target)
-  cmake_parse_arguments(A "XVFB" "TIMEOUT" "" ${ARGN})
+  cmake_parse_arguments(A "XVFB" "TIMEOUT;NAME" "ARGS;ENV" ${ARGN})
+  if(NOT A_NAME)
+    set(A_NAME ${target})
+  endif()
   if(A_XVFB)
-    add_test(NAME ${target}
+    add_test(NAME ${A_NAME}
       COMMAND bash ${PROJECT_SOURCE_DIR}/tools/with-xvfb.sh
-              ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${target}>)
+              ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${target}> ${A_ARGS})
     set(env "WINEPREFIX=${WINE_DISPLAY_PREFIX_DIR}" ${WINE_TEST_ENV_COMMON})
   else()
-    add_test(NAME ${target} COMMAND ${target})
+    add_test(NAME ${A_NAME} COMMAND ${target} ${A_ARGS})
     set(env "WINEPREFIX=${WINE_PREFIX_DIR}" ${WINE_TEST_ENV_COMMON})
   endif()
+  list(APPEND env ${A_ENV})
   if(NOT A_TIMEOUT)
     set(A_TIMEOUT 600)
   endif()
-  set_tests_properties(${target} PROPERTIES
+  set_tests_properties(${A_NAME} PROPERTIES
     ENVIRONMENT "${env}" FIXTURES_REQUIRED wine TIMEOUT ${A_TIMEOUT})
 endfunction()
 

@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(g++-mingw-w64-i686 wine wine32:i386 wine64 googletest cmake ninja-build
-          xvfb xauth x11-apps imagemagick fonts-wqy-microhei clang-format gnuplot-nox bc)
+          xvfb xauth x11-apps imagemagick fonts-wqy-microhei clang-format gnuplot-nox bc
+          osslsigncode openssl)
 
 sudo=""
 if [ "$(id -u)" != 0 ]; then sudo="sudo"; fi

@@ -32,6 +32,15 @@ std::wstring BinDir() {
   return exe.substr(0, exe.find_last_of(L'\\'));
 }
 
+std::wstring UpdaterDir() {
+  wchar_t value[MAX_PATH * 4];
+  DWORD n = GetEnvironmentVariableW(L"E2E_UPDATER_DIR", value, MAX_PATH * 4);
+  if (n == 0 || n >= MAX_PATH * 4)
+    return BinDir();
+  std::wstring dir(value, n);
+  return dir[0] == L'/' ? HostToWindowsPath(ToUtf8(dir)) : dir;
+}
+
 std::wstring MakeTempDir(const std::wstring& hint) {
   static std::atomic<int> counter{0};
   wchar_t temp[MAX_PATH + 1];
@@ -417,8 +426,8 @@ UpdateRun RunUpdater(const std::wstring& arguments, const UpdateOptions& options
     }
     helper_started = Start(helper_line, &helper);
   }
-  run.process =
-      Run(Quote(BinDir() + L"\\update.exe") + L" " + arguments, options.cwd, options.timeout_ms);
+  run.process = Run(Quote(UpdaterDir() + L"\\update.exe") + L" " + arguments, options.cwd,
+                    options.timeout_ms);
   if (helper_started) {
     if (WaitForSingleObject(helper.hProcess, 10000) != WAIT_OBJECT_0) {
       TerminateProcess(helper.hProcess, 1);

@@ -19,6 +19,10 @@ std::wstring FromUtf8(const std::string& utf8);
 
 // The folder of the running test program (where update.exe and friends lie).
 std::wstring BinDir();
+// The folder of the update.exe under test, with its 7z.exe beside it: the one
+// named by the environment variable E2E_UPDATER_DIR (a Windows path, or a host
+// path starting with '/'), else BinDir(). Fixtures always come from BinDir().
+std::wstring UpdaterDir();
 // A fresh, empty folder below the temp folder, unique within this run.
 std::wstring MakeTempDir(const std::wstring& hint);
 
@@ -137,7 +141,7 @@ struct UpdateOptions {
   std::wstring cwd;
 };
 
-// Runs update.exe with `arguments` (already quoted), waits for it and gathers
+// Runs UpdaterDir()'s update.exe with `arguments` (already quoted), waits for it and gathers
 // the log lines it appended. With expect_dialog, a dialog helper waits for
 // the failure box and presses OK.
 UpdateRun RunUpdater(const std::wstring& arguments, const UpdateOptions& options = {});

@@ -142,7 +142,7 @@ TEST_F(UpdaterTest, PackageMode_OverwritesAddsDeletesPackageAndStartsClient) {
   EXPECT_EQ(starts[0]["version"], "2");
   EXPECT_EQ(starts[0]["cmd"], "\"" + ToUtf8(root) + "\\Client\\ZeltorCloudPlay.exe\"");
 
-  const std::string exe_dir = ToUtf8(BinDir());
+  const std::string exe_dir = ToUtf8(UpdaterDir());
   const std::vector<std::string> expected = {
       "main.cc(44) INFO origin cmdline:" + ToUtf8(Args(pid, root, package)),
       "main.cc(66) INFO update with pid:" + std::to_string(pid) + ",unzip:" + ToUtf8(package) +
@@ -308,7 +308,7 @@ TEST_F(UpdaterTest, Unpacker_MissingFailsWithDialogAndKeepsPackage) {
   // A copy of the updater in a folder without 7z.exe.
   const std::wstring lonely = work_ + L"\\lonely";
   ASSERT_TRUE(MakeDirs(lonely));
-  ASSERT_TRUE(CopyFileTo(BinDir() + L"\\update.exe", lonely + L"\\update.exe"));
+  ASSERT_TRUE(CopyFileTo(UpdaterDir() + L"\\update.exe", lonely + L"\\update.exe"));
   const std::wstring root = work_ + L"\\root";
   Install(root + L"\\Client", "1");
   const std::wstring package = Package("2");
