@@ -60,7 +60,8 @@ StagedTimes TimeStagedUpdate(const std::wstring& root, const std::wstring& recor
   LARGE_INTEGER frequency, begin, end;
   QueryPerformanceFrequency(&frequency);
   QueryPerformanceCounter(&begin);
-  ChildProcess updater(Quote(BinDir() + L"\\update.exe") + L" --pid=0 --root_dir=" + Quote(root));
+  ChildProcess updater(Quote(UpdaterDir() + L"\\update.exe") + L" --pid=0 --root_dir=" +
+                       Quote(root));
   if (!updater.WaitForExit(600000))
     return times;
   QueryPerformanceCounter(&end);

@@ -105,7 +105,7 @@ class UpdaterCrashTest : public ::testing::Test {
     ResetEvent(paused_.get());
     SetEnvironmentVariableW(L"ZELTORCG_UPDATE_TEST_PAUSE",
                             moment.pause_at.empty() ? nullptr : moment.pause_at.c_str());
-    ChildProcess updater(Quote(BinDir() + L"\\update.exe") + L" " + Args(root));
+    ChildProcess updater(Quote(UpdaterDir() + L"\\update.exe") + L" " + Args(root));
     SetEnvironmentVariableW(L"ZELTORCG_UPDATE_TEST_PAUSE", nullptr);
     EXPECT_TRUE(updater.started());
     if (!moment.pause_at.empty()) {
@@ -169,7 +169,7 @@ class UpdaterCrashTest : public ::testing::Test {
     double seconds = 1e9;
     for (int run = 0; run < 2; ++run) {
       Prepare(root, staged);
-      RunResult reference = e2e::Run(Quote(BinDir() + L"\\update.exe") + L" " + Args(root));
+      RunResult reference = e2e::Run(Quote(UpdaterDir() + L"\\update.exe") + L" " + Args(root));
       ASSERT_TRUE(reference.finished);
       ASSERT_EQ(TreeHash(root + L"\\Client"), new_hash_);
       client_is_new_ = true;

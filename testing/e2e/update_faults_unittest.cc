@@ -362,7 +362,7 @@ TEST_F(UpdaterFaultTest, TwoUpdaters_ForOneRootUnderTwoSpellingsLoseNothing) {
     Install(root + L"\\zeltorcg_update_tmp\\Client", "2");
     DeleteFileW((work_ + L"\\starts.txt").c_str());
     DeleteFileW((work_ + L"\\dialog.txt").c_str());
-    const std::wstring updater = Quote(BinDir() + L"\\update.exe") + L" --pid=0 --root_dir=";
+    const std::wstring updater = Quote(UpdaterDir() + L"\\update.exe") + L" --pid=0 --root_dir=";
     // Whichever updater comes second finds nothing staged and shows the dialog.
     ChildProcess helper(Quote(BinDir() + L"\\dialog_helper.exe") + L" --wait-ms 20000 --result " +
                         Quote(work_ + L"\\dialog.txt"));
@@ -390,7 +390,7 @@ TEST_F(UpdaterFaultTest, LogDirectory_BlockedByAFileFallsBackToDebugLog) {
   const std::wstring cwd = work_ + L"\\cwd";
   ASSERT_TRUE(MakeDirs(cwd));
   RunResult result =
-      e2e::Run(Quote(BinDir() + L"\\update.exe") + L" --pid=0 --root_dir=" + Quote(root_), cwd);
+      e2e::Run(Quote(UpdaterDir() + L"\\update.exe") + L" --pid=0 --root_dir=" + Quote(root_), cwd);
   DeleteFileW(log_dir.c_str());
   MoveFileExW(moved.c_str(), log_dir.c_str(), 0);
   EXPECT_EQ(result.exit_code, 0u);
