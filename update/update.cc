@@ -91,9 +91,9 @@ bool RunUpdate(int32_t pid, const std::wstring& root_dir, const std::wstring& pa
 bool InstallNewVersion(const std::wstring& root_dir, const std::wstring& package) {
   // One update at a time per installation: a second updater for the same
   // folder would move away what the first is moving into place.
-  const base::win::ScopedHandle lock(
-      CreateMutexW(nullptr, FALSE, InstallLockName(root_dir).c_str()));
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, InstallLockName(root_dir).c_str());
   const DWORD create_error = GetLastError();
+  const base::win::ScopedHandle lock(mutex);
   if (!lock.IsValid()) {
     LOG(ERROR) << "cannot create the installation lock, error " << create_error;
     return false;
