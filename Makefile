@@ -1,9 +1,11 @@
-# make test: install what is missing, configure, build with -Werror, run every test under Wine.
+# make test: install what is missing, configure, build with -Werror, run every test under Wine;
+#   then the portable components' tests again from build-ubsan, trapping on undefined behaviour.
 # make demo: a real update of a sample installation under Wine, with its log.
 # make bench: every benchmark program, gathered into build/bench/report.md.
 # make fuzz: the fuzz tests 100 times longer, from a fresh seed (FUZZ_SEED=n to repeat one).
 BUILD := build
-.PHONY: all bootstrap configure build test demo bench fuzz clean
+UBSAN_BUILD := build-ubsan
+.PHONY: all bootstrap configure build ubsan-build test demo bench fuzz clean
 
 all: build
 
@@ -16,10 +18,17 @@ configure: bootstrap
 build: configure
 	@cmake --build --preset default
 
-test: build
-	@bash tools/wine-prefix.sh $(BUILD)/wineprefix $(BUILD)/wineprefix-display
+ubsan-build: bootstrap
+	@cmake --preset ubsan >/dev/null
+	@cmake --build --preset ubsan
+
+test: build ubsan-build
+	@bash tools/wine-prefix.sh $(BUILD)/wineprefix $(BUILD)/wineprefix-display \
+	  $(UBSAN_BUILD)/wineprefix $(UBSAN_BUILD)/wineprefix-display
 	@cd $(BUILD) && ctest --output-on-failure --no-tests=error -j2; status=$$?; \
-	  WINEPREFIX=$(CURDIR)/$(BUILD)/wineprefix wineserver -k 2>/dev/null; exit $$status
+	  cd $(CURDIR) && { ctest --preset ubsan || status=1; }; \
+	  for prefix in $(BUILD) $(UBSAN_BUILD); do \
+	    WINEPREFIX=$(CURDIR)/$$prefix/wineprefix wineserver -k 2>/dev/null; done; exit $$status
 
 demo: build
 	@bash tools/wine-prefix.sh $(BUILD)/wineprefix $(BUILD)/wineprefix-display
@@ -38,4 +47,4 @@ fuzz: build
 	    wine bin/$${t}_unittests.exe --gtest_filter='*Fuzz*' --gtest_brief=1 || exit 1; done
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(UBSAN_BUILD)
