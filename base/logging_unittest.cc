@@ -80,6 +80,36 @@ std::string UserName() {
   return base::WideToUTF8(WideUserName());
 }
 
+// The system's text for `code`, as FormatMessageW returns it at run time, in
+// UTF-8 with white space collapsed: runs containing a line break vanish,
+// others become one blank, and the ends are trimmed.
+std::string ExpectedSystemText(DWORD code, DWORD* format_error) {
+  wchar_t buffer[256];
+  const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                      nullptr, code, 0, buffer, 256, nullptr);
+  *format_error = GetLastError();
+  if (!length)
+    return {};
+  const std::string raw = base::WideToUTF8(std::wstring_view(buffer, length));
+  std::string out;
+  size_t i = 0;
+  while (i < raw.size()) {
+    if (!isspace(static_cast<unsigned char>(raw[i]))) {
+      out += raw[i++];
+      continue;
+    }
+    bool line_break = false;
+    const size_t start = i;
+    while (i < raw.size() && isspace(static_cast<unsigned char>(raw[i]))) {
+      line_break |= raw[i] == '\r' || raw[i] == '\n';
+      ++i;
+    }
+    if (!line_break && start != 0 && i != raw.size())
+      out += ' ';
+  }
+  return out;
+}
+
 // Each test logs into a file of its own in a fresh directory; afterwards the
 // file is closed and logging goes nowhere, so the directory can be removed.
 class LoggingTest : public testing::Test {
@@ -236,24 +266,28 @@ TEST_F(LoggingTest, Prefix_FileBaseNameAndSeverityFromCallSite) {
   }
 }
 
-// The user name is UTF-8 like the rest of the line, whatever the ANSI code
-// page (run again under code page 936, see CMakeLists.txt); empty when absent.
-TEST_F(LoggingTest, Prefix_UserNameIsUtf8OrEmpty) {
+// The user name and a system text in the log are UTF-8 like the rest of the
+// line, equal to the wide texts converted, whatever the ANSI code page (run
+// again under code page 936, see CMakeLists.txt). A missing name is empty.
+TEST_F(LoggingTest, Line_UserNameAndSystemTextAreUtf8) {
   const std::wstring user = WideUserName();
   SetLogPrefixItems(false, false, false, false);
+  DWORD format_error = 0;
+  const std::string system_text = ExpectedSystemText(ERROR_FILE_NOT_FOUND, &format_error);
+  ASSERT_FALSE(system_text.empty()) << format_error;
   struct {
     const wchar_t* name;  // empty: removed from the environment
-    const char* expected;
+    const char* expected_prefix;
   } cases[] = {
       {L"", "[INFO::f.cc(3)] "},
       {L"builder", "[INFO:builder:f.cc(3)] "},
       {L"Jos\u00e9\u5f20", "[INFO:Jos\xc3\xa9\xe5\xbc\xa0:f.cc(3)] "},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.expected);
+    SCOPED_TRACE(c.expected_prefix);
     ASSERT_EQ(_wputenv((std::wstring(L"USERNAME=") + c.name).c_str()), 0);
-    const std::string text = LogMessage("f.cc", 3, LOG_INFO).str();
-    EXPECT_EQ(text, c.expected);
+    SystemErrorLogMessage("f.cc", 3, LOG_INFO, ERROR_FILE_NOT_FOUND).stream() << "x";
+    EXPECT_EQ(LastLine(LogContents()), c.expected_prefix + ("x: " + system_text) + " (0x2)");
   }
   ASSERT_EQ(_wputenv((L"USERNAME=" + user).c_str()), 0);
 }
@@ -470,36 +504,6 @@ TEST_F(LoggingTest, LastError_PreservedAcrossStatements) {
   LOG(INFO) << "after reopen";
   EXPECT_EQ(GetLastError(), 1234u);
   (void)testing::internal::GetCapturedStderr();
-}
-
-// The system's text for `code`, as FormatMessageW returns it at run time, in
-// UTF-8 with white space collapsed: runs containing a line break vanish,
-// others become one blank, and the ends are trimmed.
-std::string ExpectedSystemText(DWORD code, DWORD* format_error) {
-  wchar_t buffer[256];
-  const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                      nullptr, code, 0, buffer, 256, nullptr);
-  *format_error = GetLastError();
-  if (!length)
-    return {};
-  const std::string raw = base::WideToUTF8(std::wstring_view(buffer, length));
-  std::string out;
-  size_t i = 0;
-  while (i < raw.size()) {
-    if (!isspace(static_cast<unsigned char>(raw[i]))) {
-      out += raw[i++];
-      continue;
-    }
-    bool line_break = false;
-    const size_t start = i;
-    while (i < raw.size() && isspace(static_cast<unsigned char>(raw[i]))) {
-      line_break |= raw[i] == '\r' || raw[i] == '\n';
-      ++i;
-    }
-    if (!line_break && start != 0 && i != raw.size())
-      out += ' ';
-  }
-  return out;
 }
 
 TEST(LoggingSystemError, SystemErrorText_IsFormatMessageTextInUtf8) {
