@@ -1,11 +1,13 @@
-# make test: install what is missing, configure, build with -Werror, run every test under Wine.
+# make test: install what is missing, configure, build with -Werror, run every test under Wine;
+#   then the portable components' tests again from build-ubsan, trapping on undefined behaviour.
 # make demo: a real update of a sample installation under Wine, with its log.
 # make bench: every benchmark program, gathered into build/bench/report.md.
 # make fuzz: the fuzz tests 100 times longer, from a fresh seed (FUZZ_SEED=n to repeat one).
 # make dist: the release update.exe, 7z.exe, the integration guide and SHA256SUMS in dist/;
 #   SIGN_CERT=cert.pem SIGN_KEY=key.pem signs update.exe (Authenticode).
 BUILD := build
-.PHONY: all bootstrap configure build test demo bench fuzz dist clean
+UBSAN_BUILD := build-ubsan
+.PHONY: all bootstrap configure build ubsan-build test demo bench fuzz dist clean
 
 all: build
 
@@ -18,11 +20,18 @@ configure: bootstrap
 build: configure
 	@cmake --build --preset default
 
+ubsan-build: bootstrap
+	@cmake --preset ubsan >/dev/null
+	@cmake --build --preset ubsan
+
 # The tests check the release image in dist/ too.
-test: build dist
-	@bash tools/wine-prefix.sh $(BUILD)/wineprefix $(BUILD)/wineprefix-display
+test: build ubsan-build dist
+	@bash tools/wine-prefix.sh $(BUILD)/wineprefix $(BUILD)/wineprefix-display \
+	  $(UBSAN_BUILD)/wineprefix $(UBSAN_BUILD)/wineprefix-display
 	@cd $(BUILD) && ctest --output-on-failure --no-tests=error -j2; status=$$?; \
-	  WINEPREFIX=$(CURDIR)/$(BUILD)/wineprefix wineserver -k 2>/dev/null; exit $$status
+	  cd $(CURDIR) && { ctest --preset ubsan || status=1; }; \
+	  for prefix in $(BUILD) $(UBSAN_BUILD); do \
+	    WINEPREFIX=$(CURDIR)/$$prefix/wineprefix wineserver -k 2>/dev/null; done; exit $$status
 
 demo: build
 	@bash tools/wine-prefix.sh $(BUILD)/wineprefix $(BUILD)/wineprefix-display
@@ -44,4 +53,4 @@ dist: bootstrap
 	@SIGN_CERT="$(SIGN_CERT)" SIGN_KEY="$(SIGN_KEY)" bash tools/dist.sh
 
 clean:
-	rm -rf $(BUILD) build-release dist
+	rm -rf $(BUILD) $(UBSAN_BUILD) build-release dist

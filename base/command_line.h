@@ -16,7 +16,8 @@ namespace base {
 // arguments. Switches are "--name", "-name" or "/name", optionally followed by
 // "=value"; names are stored lower-cased without their prefix, the last
 // occurrence of a name wins, and "--" ends switch parsing. Also builds command
-// lines for child processes whose quoting survives CommandLineToArgvW.
+// lines for child processes, quoted for CommandLineToArgvW (see
+// GetArgumentsString for the elements that do not come back unchanged).
 //
 // Not thread-safe for mutation. The process-wide instance is built once by
 // Init on the main thread; after that any thread may read it.
@@ -105,9 +106,12 @@ class CommandLine {
   // Program, switches (textual form) and arguments, in that order.
   const StringVector& argv() const { return argv_; }
 
-  // Everything after the program, joined by single spaces and quoted so that
-  // CommandLineToArgvW gives each element back. Elements that look like
-  // switches are written as the switch text, unquoted, and the quoted value.
+  // Everything after the program, joined by single spaces. Elements that look
+  // like switches are written as the switch text, unquoted, then "=" and the
+  // quoted value; all others are quoted so that CommandLineToArgvW gives them
+  // back. A switch-like element without "=" is thus written exactly as stored
+  // and comes back unchanged only when it needs no quoting: -o"D:\game\" (for
+  // programs that split their own command line, as 7-Zip does) does not.
   std::wstring GetArgumentsString() const;
 
   // The quoted program, then a space and GetArgumentsString when that is not

@@ -258,10 +258,10 @@ void LogMessage::Init() {
     stream_ << internal::FormatTimestamp(internal::GetLocalTimeFields()) << ':';
   if (g_log_tickcount)
     stream_ << static_cast<uint64_t>(base::TimeTicks::Now().ToInternalValue()) << ':';
-  // A missing USERNAME leaves the item empty.
-  const char* user_name = getenv("USERNAME");
-  stream_ << SeverityName(severity_) << ':' << (user_name ? user_name : "") << ':' << base_name
-          << '(' << line_ << ")] ";
+  // A missing USERNAME leaves the item empty; a present one is UTF-8 like the rest.
+  const std::string user_name = internal::UserName();
+  stream_ << SeverityName(severity_) << ':' << user_name << ':' << base_name << '(' << line_
+          << ")] ";
   message_start_ = static_cast<size_t>(stream_.tellp());
 }
 

@@ -97,9 +97,9 @@ int GetVerboseLevel(const char* file, size_t length);
 // "UNKNOWN" above FATAL.
 std::string SeverityName(LogSeverity severity);
 
-// "<system text, white space collapsed> (0x<CODE>)" for a Win32 error code,
-// or "Error (0x<E>) while retrieving error. (0x<CODE>)" when the system has no
-// text for it. Leaves the thread's last-error code unchanged.
+// "<system text in UTF-8, white space collapsed> (0x<CODE>)" for a Win32
+// error code, or "Error (0x<E>) while retrieving error. (0x<CODE>)" when the
+// system has no text for it. Leaves the thread's last-error code unchanged.
 std::string SystemErrorText(uint32_t error_code);
 
 // The calling thread's Win32 last-error code (GetLastError), for PLOG/PCHECK
@@ -285,6 +285,13 @@ namespace std {
 std::ostream& operator<<(std::ostream& out, const wchar_t* wstr);
 std::ostream& operator<<(std::ostream& out, const std::wstring& wstr);
 std::ostream& operator<<(std::ostream& out, std::wstring_view wstr);
+
+// A null narrow string writes nothing as well and leaves the stream good; the
+// standard insertion would set badbit and drop the rest of the message. As a
+// non-template it is preferred to the standard one wherever this is visible.
+inline std::ostream& operator<<(std::ostream& out, const char* str) {
+  return str ? std::operator<< <std::char_traits<char>>(out, str) : out;
+}
 }  // namespace std
 
 #define LAZY_STREAM(stream, condition) \

@@ -29,6 +29,9 @@ LocalTimeFields GetLocalTimeFields();
 std::string FormatTimestamp(const LocalTimeFields& time);
 uint32_t CurrentProcessId();
 uint32_t CurrentThreadId();
+// The value of the environment variable USERNAME, read through the wide call
+// and converted to UTF-8; empty when it is absent.
+std::string UserName();
 void SetLastSystemErrorCode(uint32_t code);
 
 // Replaces the log file name (creating the holder on first use).

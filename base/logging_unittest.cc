@@ -16,6 +16,8 @@
 #include "base/debug/activity_hooks.h"
 #include "base/file_path.h"
 #include "base/logging_internal.h"
+#include "base/strings/string_util.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/win/windows_types.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
@@ -67,9 +69,45 @@ std::string LastLine(const std::string& text) {
   return start == std::string::npos ? trimmed : trimmed.substr(start + 1);
 }
 
+// USERNAME as the process environment holds it, empty when absent.
+std::wstring WideUserName() {
+  wchar_t name[256];
+  const DWORD length = GetEnvironmentVariableW(L"USERNAME", name, 256);
+  return length < 256 ? std::wstring(name, length) : std::wstring();
+}
+
 std::string UserName() {
-  const char* name = getenv("USERNAME");
-  return name ? name : "";
+  return base::WideToUTF8(WideUserName());
+}
+
+// The system's text for `code`, as FormatMessageW returns it at run time, in
+// UTF-8 with white space collapsed: runs containing a line break vanish,
+// others become one blank, and the ends are trimmed.
+std::string ExpectedSystemText(DWORD code, DWORD* format_error) {
+  wchar_t buffer[256];
+  const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                      nullptr, code, 0, buffer, 256, nullptr);
+  *format_error = GetLastError();
+  if (!length)
+    return {};
+  const std::string raw = base::WideToUTF8(std::wstring_view(buffer, length));
+  std::string out;
+  size_t i = 0;
+  while (i < raw.size()) {
+    if (!isspace(static_cast<unsigned char>(raw[i]))) {
+      out += raw[i++];
+      continue;
+    }
+    bool line_break = false;
+    const size_t start = i;
+    while (i < raw.size() && isspace(static_cast<unsigned char>(raw[i]))) {
+      line_break |= raw[i] == '\r' || raw[i] == '\n';
+      ++i;
+    }
+    if (!line_break && start != 0 && i != raw.size())
+      out += ' ';
+  }
+  return out;
 }
 
 // Each test logs into a file of its own in a fresh directory; afterwards the
@@ -228,25 +266,48 @@ TEST_F(LoggingTest, Prefix_FileBaseNameAndSeverityFromCallSite) {
   }
 }
 
-TEST_F(LoggingTest, Prefix_MissingUserNameIsEmpty) {
-  const std::string user = UserName();
+// The user name and a system text in the log are UTF-8 like the rest of the
+// line, equal to the wide texts converted, whatever the ANSI code page (run
+// again under code page 936, see CMakeLists.txt). A missing name is empty.
+TEST_F(LoggingTest, Line_UserNameAndSystemTextAreUtf8) {
+  const std::wstring user = WideUserName();
   SetLogPrefixItems(false, false, false, false);
-  ASSERT_EQ(_putenv("USERNAME="), 0);
-  ASSERT_EQ(getenv("USERNAME"), nullptr);
-  const std::string text = LogMessage("f.cc", 3, LOG_INFO).str();
-  ASSERT_EQ(_putenv(("USERNAME=" + user).c_str()), 0);
-  EXPECT_EQ(text, "[INFO::f.cc(3)] ");
+  DWORD format_error = 0;
+  const std::string system_text = ExpectedSystemText(ERROR_FILE_NOT_FOUND, &format_error);
+  ASSERT_FALSE(system_text.empty()) << format_error;
+  struct {
+    const wchar_t* name;  // empty: removed from the environment
+    const char* expected_prefix;
+  } cases[] = {
+      {L"", "[INFO::f.cc(3)] "},
+      {L"builder", "[INFO:builder:f.cc(3)] "},
+      {L"Jos\u00e9\u5f20", "[INFO:Jos\xc3\xa9\xe5\xbc\xa0:f.cc(3)] "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.expected_prefix);
+    ASSERT_EQ(_wputenv((std::wstring(L"USERNAME=") + c.name).c_str()), 0);
+    SystemErrorLogMessage("f.cc", 3, LOG_INFO, ERROR_FILE_NOT_FOUND).stream() << "x";
+    EXPECT_EQ(LastLine(LogContents()), c.expected_prefix + ("x: " + system_text) + " (0x2)");
+  }
+  ASSERT_EQ(_wputenv((L"USERNAME=" + user).c_str()), 0);
 }
 
 TEST_F(LoggingTest, Insertion_WideTextAndPathsAsUtf8) {
   SetLogPrefixItems(false, false, false, false);
   const wchar_t* null_text = nullptr;
+  const char* null_narrow = nullptr;
   std::wstring wide = L"caf\u00e9 \u4e2d";
   LOG(INFO) << "a:" << L"w\u00e9" << ",b:" << wide << ",c:" << null_text << ",d:" << true << false
-            << ",e:" << base::FilePath(L"C:\\d\u00e9j\u00e0\\f.txt") << ",f:" << -42;
-  const std::string line = LastLine(LogContents());
-  EXPECT_EQ(line.substr(line.find("] ") + 2),
-            "a:w\xc3\xa9,b:caf\xc3\xa9 \xe4\xb8\xad,c:,d:10,e:C:\\d\xc3\xa9j\xc3\xa0\\f.txt,f:-42");
+            << ",e:" << base::FilePath(L"C:\\d\u00e9j\u00e0\\f.txt") << ",f:" << -42
+            << ",g:" << null_narrow << ",h";
+  LOG(INFO) << "next";
+  const std::string contents = LogContents();
+  const std::string line = LastLine(contents.substr(0, contents.rfind('\n', contents.size() - 2)));
+  // A null narrow string inserts nothing and the line goes on.
+  EXPECT_EQ(
+      line.substr(line.find("] ") + 2),
+      "a:w\xc3\xa9,b:caf\xc3\xa9 \xe4\xb8\xad,c:,d:10,e:C:\\d\xc3\xa9j\xc3\xa0\\f.txt,f:-42,g:,h");
+  EXPECT_EQ(std::count(contents.begin(), contents.end(), '\n'), 2) << contents;
 }
 
 TEST_F(LoggingTest, File_InfoReachesFileOneLinePerMessage) {
@@ -445,37 +506,7 @@ TEST_F(LoggingTest, LastError_PreservedAcrossStatements) {
   (void)testing::internal::GetCapturedStderr();
 }
 
-// The system's text for `code`, as FormatMessageA returns it at run time, with
-// white space collapsed: runs containing a line break vanish, others become
-// one blank, and the ends are trimmed.
-std::string ExpectedSystemText(DWORD code, DWORD* format_error) {
-  char buffer[256];
-  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                      nullptr, code, 0, buffer, sizeof(buffer), nullptr);
-  *format_error = GetLastError();
-  if (!length)
-    return {};
-  const std::string raw(buffer, length);
-  std::string out;
-  size_t i = 0;
-  while (i < raw.size()) {
-    if (!isspace(static_cast<unsigned char>(raw[i]))) {
-      out += raw[i++];
-      continue;
-    }
-    bool line_break = false;
-    const size_t start = i;
-    while (i < raw.size() && isspace(static_cast<unsigned char>(raw[i]))) {
-      line_break |= raw[i] == '\r' || raw[i] == '\n';
-      ++i;
-    }
-    if (!line_break && start != 0 && i != raw.size())
-      out += ' ';
-  }
-  return out;
-}
-
-TEST(LoggingSystemError, SystemErrorText_MatchesFormatMessageAtRunTime) {
+TEST(LoggingSystemError, SystemErrorText_IsFormatMessageTextInUtf8) {
   const DWORD codes[] = {ERROR_FILE_NOT_FOUND,    ERROR_ACCESS_DENIED,     ERROR_SUCCESS,
                          ERROR_INVALID_PARAMETER, ERROR_SHARING_VIOLATION, 0x2000FFFF};
   for (DWORD code : codes) {
@@ -492,8 +523,17 @@ TEST(LoggingSystemError, SystemErrorText_MatchesFormatMessageAtRunTime) {
       EXPECT_EQ(SystemErrorText(code), expected);
     }
     EXPECT_EQ(SystemErrorText(code).find_first_of("\r\n"), std::string::npos);
+    std::wstring wide;
+    EXPECT_TRUE(
+        base::UTF8ToWide(SystemErrorText(code).data(), SystemErrorText(code).size(), &wide));
   }
   EXPECT_EQ(SystemErrorText(2).substr(SystemErrorText(2).size() - 6), " (0x2)");
+  // The run under a Chinese locale must really have that ANSI code page (and
+  // its non-ASCII texts), or it would prove nothing.
+  if (const char* code_page = getenv("LOGGING_TEST_ANSI_CODE_PAGE")) {
+    ASSERT_EQ(GetACP(), strtoul(code_page, nullptr, 10));
+    EXPECT_FALSE(base::IsStringASCII(SystemErrorText(ERROR_FILE_NOT_FOUND)));
+  }
 }
 
 TEST_F(LoggingTest, SystemErrorMessage_AppendsTextOfCode) {
@@ -733,6 +773,9 @@ TEST(LoggingCheck, CheckOpMessage_WritesNamesAndValues) {
       {*std::unique_ptr<std::string>(
            CheckOpMessage(static_cast<const char*>("abc"), static_cast<const char*>("d"), "c")),
        "c (abc vs. d)"},
+      {*std::unique_ptr<std::string>(
+           CheckOpMessage(static_cast<const char*>(nullptr), static_cast<const char*>("d"), "n")),
+       "n ( vs. d)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.expected);

@@ -1,8 +1,11 @@
 #include <stdio.h>
 
+#include <iterator>
+
 #include "base/logging.h"
 #include "base/logging_internal.h"
 #include "base/strings/string_util.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/win/windows_types.h"
 
 namespace logging {
@@ -46,16 +49,22 @@ uint32_t GetLastSystemErrorCode() {
   return GetLastError();
 }
 
+// The wide call and a conversion: the ANSI form would give the text in the
+// user's code page (GBK on Chinese systems), while every log line is UTF-8.
 std::string SystemErrorText(uint32_t error_code) {
   const DWORD saved_error = GetLastError();
-  char buffer[256];
-  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                      nullptr, error_code, 0, buffer, sizeof(buffer), nullptr);
+  wchar_t buffer[256];
+  const DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                     error_code, 0, buffer, static_cast<DWORD>(std::size(buffer)), nullptr);
   const DWORD format_error = GetLastError();
   char code_text[96];
   std::string result;
   if (length) {
-    result = base::CollapseWhitespaceASCII(base::StringPiece(buffer, length), true);
+    // Bytes of multi-byte sequences are never ASCII white space, so collapsing
+    // the UTF-8 text leaves them intact.
+    result =
+        base::CollapseWhitespaceASCII(base::WideToUTF8(base::StringPiece16(buffer, length)), true);
     snprintf(code_text, sizeof(code_text), " (0x%lX)", static_cast<unsigned long>(error_code));
   } else {
     snprintf(code_text, sizeof(code_text), "Error (0x%lX) while retrieving error. (0x%lX)",
@@ -80,6 +89,20 @@ uint32_t CurrentProcessId() {
 
 uint32_t CurrentThreadId() {
   return GetCurrentThreadId();
+}
+
+std::string UserName() {
+  // The ANSI forms (getenv) would give the name in the user's code page.
+  std::wstring value(64, L'\0');
+  while (true) {
+    const DWORD length =
+        GetEnvironmentVariableW(L"USERNAME", value.data(), static_cast<DWORD>(value.size()));
+    if (length < value.size()) {  // 0 when absent
+      value.resize(length);
+      return base::WideToUTF8(value);
+    }
+    value.resize(length);  // the size needed, terminator included
+  }
 }
 
 void SetLastSystemErrorCode(uint32_t code) {

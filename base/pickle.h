@@ -87,7 +87,15 @@ class Pickle {
   size_t size() const { return header_ ? header_size_ + payload_size() : 0; }
 
   const char* payload() const { return reinterpret_cast<const char*>(header_) + header_size_; }
-  size_t payload_size() const { return header_ ? header_->payload_size : 0; }
+  // Copied out of the header: a view over foreign bytes may start at any
+  // address, where reading the field in place would be misaligned.
+  size_t payload_size() const {
+    if (!header_)
+      return 0;
+    uint32_t size;
+    std::memcpy(&size, header_, sizeof(size));
+    return size;
+  }
   size_t header_size() const { return header_size_; }
   size_t capacity_after_header() const { return capacity_after_header_; }
 

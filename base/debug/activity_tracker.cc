@@ -1,7 +1,9 @@
 #include "base/debug/activity_tracker.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "base/debug/activity_hooks.h"
@@ -218,7 +220,11 @@ ThreadActivityTracker::~ThreadActivityTracker() = default;
 
 // static
 size_t ThreadActivityTracker::SizeForStackDepth(int stack_depth) {
-  return kHeaderSize + static_cast<size_t>(std::max(stack_depth, 0)) * sizeof(Activity);
+  const size_t depth = static_cast<size_t>(std::max(stack_depth, 0));
+  // Saturated: a wrapped size would give a small block with no slots at all.
+  if (depth > (SIZE_MAX - kHeaderSize) / sizeof(Activity))
+    return SIZE_MAX;
+  return kHeaderSize + depth * sizeof(Activity);
 }
 
 ThreadActivityTracker::ActivityId ThreadActivityTracker::PushActivity(const void* origin,
@@ -380,10 +386,16 @@ bool GlobalActivityTracker::CreateWithLocalMemory(size_t size,
                                                   std::string_view name,
                                                   int stack_depth,
                                                   int64_t process_id) {
-  if (Get())
+  // Whole words, counted without wrapping ((size + 7) / 8 would wrap to a tiny
+  // array from 0xFFFFFFF9 up). More than an array may hold is refused, and so
+  // is what the heap cannot give.
+  const size_t word_count = size / 8 + (size % 8 != 0);
+  if (Get() || word_count > PTRDIFF_MAX / sizeof(uint64_t))
     return false;
   // 8-byte aligned, zero-filled memory for the segment.
-  std::unique_ptr<uint64_t[]> words(new uint64_t[(size + 7) / 8]());
+  std::unique_ptr<uint64_t[]> words(new (std::nothrow) uint64_t[word_count]());
+  if (!words)
+    return false;
   auto allocator =
       std::make_unique<PersistentMemoryAllocator>(words.get(), size, 0, id, name, false);
   if (allocator->IsCorrupt())

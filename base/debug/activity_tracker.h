@@ -157,7 +157,9 @@ class ThreadActivityTracker {
   // changing during the copy.
   bool CreateSnapshot(Snapshot* output_snapshot) const;
 
-  // The block size needed for `stack_depth` slots.
+  // The block size needed for `stack_depth` slots (a negative depth counts as
+  // 0). Saturates: a depth whose size does not fit in size_t gives SIZE_MAX,
+  // which no allocation satisfies, so such a tracker is never made.
   static size_t SizeForStackDepth(int stack_depth);
 
   static constexpr size_t kHeaderSize = 224;
@@ -193,6 +195,8 @@ class GlobalActivityTracker {
                                   int stack_depth,
                                   int64_t process_id);
   // The same over a zeroed heap segment of `size` bytes owned by the tracker.
+  // Refused (false) as well when `size` is more than an array may hold or the
+  // heap can give.
   static bool CreateWithLocalMemory(size_t size,
                                     uint64_t id,
                                     std::string_view name,

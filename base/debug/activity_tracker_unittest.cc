@@ -1,6 +1,8 @@
 #include "base/debug/activity_tracker.h"
 
 #include <atomic>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -158,6 +160,27 @@ int CountBlocksOfType(const PersistentMemoryAllocator& allocator, uint32_t type)
   return count;
 }
 
+TEST(ActivityTracker, SizeForStackDepth_SaturatesInsteadOfWrapping) {
+  // The deepest stack whose block size still fits in size_t.
+  constexpr int kDeepest = static_cast<int>((SIZE_MAX - 224) / 128);
+  const struct {
+    int depth;
+    size_t expected;
+  } cases[] = {
+      {-1, 224},
+      {0, 224},
+      {2, 224 + 2 * 128},
+      {kDeepest, 224 + static_cast<size_t>(kDeepest) * 128},
+      {kDeepest + 1, SIZE_MAX},
+      {1 << 25, SIZE_MAX},  // would wrap to 224: a block without slots
+      {INT_MAX, SIZE_MAX},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.depth);
+    EXPECT_EQ(c.expected, ThreadActivityTracker::SizeForStackDepth(c.depth));
+  }
+}
+
 // A thread's tracker block goes back to the pool (retyped free, cleared) when
 // the thread ends, and the next thread takes it instead of a new block.
 TEST(ActivityTracker, ThreadTrackerBlocksAreReusedAfterThreadExit) {
@@ -295,6 +318,27 @@ TEST(ActivityTrackerDeathTest, HooksWithoutTrackerDoNothing) {
         lock.Acquire();
         lock.Release();
         ok = ok && GlobalActivityTracker::Get() == nullptr;
+        ::ExitProcess(ok ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
+}
+
+TEST(ActivityTrackerDeathTest, CreateWithLocalMemory_RefusesSizesItCannotProvide) {
+  // In a fresh child process, where no tracker exists yet.
+  EXPECT_EXIT(
+      {
+        bool ok = true;
+        // Rounded up to whole words the first two would wrap to a tiny array;
+        // the others are more than an array may hold or the heap can give.
+        for (size_t size : {SIZE_MAX - 6, SIZE_MAX, SIZE_MAX - 7, size_t{PTRDIFF_MAX} - 7}) {
+          ok = ok && !GlobalActivityTracker::CreateWithLocalMemory(size, 1, "Huge", kStackDepth, 0);
+          ok = ok && GlobalActivityTracker::Get() == nullptr;
+        }
+        // A stack too deep for any block: the tracker exists, no thread gets one.
+        ok =
+            ok && GlobalActivityTracker::CreateWithLocalMemory(kSegmentSize, 1, "Deep", 1 << 25, 0);
+        ok = ok && GlobalActivityTracker::Get() &&
+             !GlobalActivityTracker::Get()->GetOrCreateTrackerForCurrentThread();
         ::ExitProcess(ok ? 0 : 1);
       },
       testing::ExitedWithCode(0), "");

@@ -6,9 +6,10 @@
 // run on any thread. Deletion, moving and copying refuse paths of 260 units
 // or more (the platform's MAX_PATH).
 //
-// <windows.h> is included on purpose: it maps DeleteFile, CreateDirectory and
-// GetCurrentDirectory to their wide forms, and every translation unit must see
-// the same mapping for these names to link.
+// DeleteFile and GetCurrentDirectory keep these names in every caller, with
+// or without UNICODE: <windows.h> would turn them into its ...A or ...W macro
+// forms, so it is included here and those two macros are removed after it
+// (use DeleteFileW and GetCurrentDirectoryW for the Win32 calls).
 
 #include <cstdint>
 #include <string>
@@ -16,6 +17,9 @@
 
 #include "base/file_path.h"
 #include "base/win/windows_types.h"
+
+#undef DeleteFile
+#undef GetCurrentDirectory
 
 namespace base {
 
@@ -114,8 +118,9 @@ FilePath UniqueSiblingPath(const FilePath& path, std::wstring_view suffix);
 
 // Copies the file or directory `from` to `to`; with `recursive` the whole
 // tree, and into `to` under the source's name when `to` is an existing
-// directory. Refuses to copy a tree onto or into itself. Stops at the first
-// failure, leaving what was copied so far.
+// directory. Refuses to copy a tree onto or into itself, comparing the
+// absolute paths as the file system does (letter case ignored). Stops at the
+// first failure, leaving what was copied so far.
 bool CopyDirectoryTree(const FilePath& from,
                        const FilePath& to,
                        bool recursive,

@@ -288,8 +288,8 @@ TEST_F(FileUtilTest, MovePath_FailureLeavesTheRenameError) {
   WriteTextFile(dir_.Append(L"src").Append(L"inside"));
   MakeDir(dir_.Append(L"dir").Append(L"src"));
   // A file onto a directory (no fallback for files), a directory below a file
-  // (the fallback copy fails too), and into a directory that already holds
-  // its name (nothing is merged).
+  // (the fallback copy fails too), into a directory that already holds its
+  // name (nothing is merged), and into itself spelt in other letter case.
   const struct {
     FilePath from;
     FilePath to;
@@ -297,6 +297,7 @@ TEST_F(FileUtilTest, MovePath_FailureLeavesTheRenameError) {
       {dir_.Append(L"file"), dir_.Append(L"dir")},
       {dir_.Append(L"src"), dir_.Append(L"file").Append(L"below")},
       {dir_.Append(L"src"), dir_.Append(L"dir")},
+      {dir_.Append(L"src"), dir_.Append(L"SRC").Append(L"into")},  // itself: no copy
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.to.value().c_str());
@@ -310,6 +311,7 @@ TEST_F(FileUtilTest, MovePath_FailureLeavesTheRenameError) {
   }
   EXPECT_TRUE(PathExists(dir_.Append(L"src").Append(L"inside")));
   EXPECT_TRUE(IsDirectoryEmpty(dir_.Append(L"dir").Append(L"src")));
+  EXPECT_FALSE(PathExists(dir_.Append(L"src").Append(L"into")));
 }
 
 TEST_F(FileUtilTest, Move_RefusalsLeaveLastErrorAlone) {
@@ -338,10 +340,26 @@ TEST_F(FileUtilTest, CopyDirectoryTree_RefusesItselfAndCopiesIntoExisting) {
   ASSERT_TRUE(CreateDirectoryAndGetError(from.Append(L"sub"), nullptr));
   WriteTextFile(from.Append(L"sub").Append(L"ro"));
   SetReadOnly(from.Append(L"sub").Append(L"ro"));
-  EXPECT_FALSE(CopyDirectoryTree(from, from, true, false));
-  EXPECT_FALSE(CopyDirectoryTree(from, from.Append(L"sub").Append(L"inner"), true, false));
-  EXPECT_FALSE(PathExists(from.Append(L"sub").Append(L"inner")));
-  EXPECT_FALSE(CopyDirectoryTree(dir_.Append(L"missing"), dir_.Append(L"m2"), true, false));
+  // The file system ignores letter case, and so does the refusal.
+  const struct {
+    FilePath from;
+    FilePath to;
+  } refused[] = {
+      {from, from},
+      {from, from.Append(L"sub").Append(L"inner")},
+      {from, dir_.Append(L"SRC")},
+      {from, dir_.Append(L"Src").Append(L"new")},
+      {from, dir_.Append(L"sRC").Append(L"SUB").Append(L"inner")},
+      {dir_.Append(L"missing"), dir_.Append(L"m2")},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.to.value().c_str());
+    EXPECT_FALSE(CopyDirectoryTree(c.from, c.to, true, false));
+  }
+  FileEnumerator inside(from, true, FileEnumerator::kFiles | FileEnumerator::kDirectories);
+  EXPECT_EQ(inside.Next(), from.Append(L"sub"));
+  EXPECT_EQ(inside.Next(), from.Append(L"sub").Append(L"ro"));
+  EXPECT_TRUE(inside.Next().empty());
 
   MakeDir(dir_.Append(L"dst"));
   EXPECT_TRUE(CopyDirectoryTree(from, dir_.Append(L"dst"), true, false));

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "base/files/file_enumerator.h"
 #include "base/logging.h"
@@ -49,6 +50,24 @@ uint32_t RemoveLink(const FilePath& path, DWORD attributes) {
                            ? ::RemoveDirectoryW(path.value().c_str())
                            : ::DeleteFileW(path.value().c_str());
   return removed ? ERROR_SUCCESS : MappedLastError();
+}
+
+// True when `path` is `dir` itself or lies below it, comparing components as
+// the file system does: letter case ignored, through the system's upper-case
+// table. "C:\Data" thus contains "c:\data\sub".
+bool IsSameOrBelow(const FilePath& dir, const FilePath& path) {
+  const std::vector<std::wstring> dir_parts = dir.GetComponents();
+  const std::vector<std::wstring> path_parts = path.GetComponents();
+  if (dir_parts.empty() || dir_parts.size() > path_parts.size())
+    return false;
+  for (size_t i = 0; i < dir_parts.size(); ++i) {
+    if (::CompareStringOrdinal(dir_parts[i].c_str(), static_cast<int>(dir_parts[i].size()),
+                               path_parts[i].c_str(), static_cast<int>(path_parts[i].size()),
+                               TRUE) != CSTR_EQUAL) {
+      return false;
+    }
+  }
+  return true;
 }
 
 // The states recorded after a deletion.
@@ -323,7 +342,7 @@ bool CopyDirectoryTree(const FilePath& from,
   if (real_to.empty())
     return false;
   const FilePath real_from = MakeAbsoluteFilePath(from);
-  if (real_from.empty() || real_to == real_from || real_from.IsParent(real_to))
+  if (real_from.empty() || IsSameOrBelow(real_from, real_to))
     return false;
 
   int file_type = FileEnumerator::kFiles;

@@ -1,6 +1,7 @@
 #include "base/metrics/histogram.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "base/logging.h"
 #include "base/metrics/metrics_hashes.h"
@@ -12,6 +13,10 @@
 #include "base/values.h"
 
 namespace base {
+
+namespace internal {
+unsigned long HistogramValidationPageSize();
+}  // namespace internal
 
 namespace {
 
@@ -391,6 +396,34 @@ void Histogram::ValidateContents() const {
   CHECK(unlogged_samples_->bucket_ranges());
   CHECK(logged_samples_);
   CHECK(logged_samples_->bucket_ranges());
+  if (logged_samples_->id() == 0 && (flags() & kPersistentFlag)) {
+    // Persistent metadata without an id was never set up: the page holding
+    // it must still be all zero. Sampled words first, then every word, each
+    // only where the page holds it, so a failure names where data lies.
+    unsigned long page_size = internal::HistogramValidationPageSize();
+    if (page_size == 0)
+      page_size = 1024;
+    const uintptr_t meta = reinterpret_cast<uintptr_t>(logged_samples_->metadata());
+    const uint32_t* address = reinterpret_cast<const uint32_t*>(meta - meta % page_size);
+    const size_t words = page_size / sizeof(uint32_t);
+    CHECK_EQ(0, address[0]);
+    CHECK_EQ(0, address[1]);
+    CHECK_EQ(0, address[2]);
+    CHECK_EQ(0, address[4]);
+    CHECK_EQ(0, address[8]);
+    CHECK_EQ(0, address[16]);
+    CHECK_EQ(0, address[32]);
+    CHECK_EQ(0, address[64]);
+    CHECK_EQ(0, address[128]);  // words 0 to 255 lie in any page of 1024 bytes
+    if (words > 256) {
+      CHECK_EQ(0, address[256]);
+    }
+    if (words > 512) {
+      CHECK_EQ(0, address[512]);
+    }
+    for (size_t i = 0; i < words; ++i)
+      CHECK_EQ(0, address[i]);
+  }
   CHECK_NE(0U, logged_samples_->id());
 }
 

@@ -90,6 +90,10 @@ class Histogram : public HistogramBase {
   std::unique_ptr<HistogramSamples> PeekFinalDelta() const override;
   void WriteHtmlGraph(std::string* output) const override;
   void WriteAsciiGraph(std::string* output) const override;
+  // Fatal unless both sample vectors and their ranges exist and the logged id
+  // is set. A persistent histogram without that id dies first at a non-zero
+  // word of the page holding its logged metadata: words 0, 1, 2, 4, ... 512
+  // are checked first ("0 == address[4]"), then every word ("address[i]").
   void ValidateContents() const override;
   void SerializeInfo(Pickle* pickle) const override;
   void DescribeParameters(Value* params) const override;

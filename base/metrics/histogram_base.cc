@@ -26,6 +26,9 @@ NameTable* GetNameTable() {
 // The graph's bars are this many columns wide.
 constexpr int kLineLength = 72;
 
+// The outermost ScopedDeferredRecording of this thread, if any.
+thread_local internal::ScopedDeferredRecording* t_deferred_recording = nullptr;
+
 }  // namespace
 
 const char* HistogramTypeToString(HistogramType type) {
@@ -110,5 +113,31 @@ void HistogramBase::WriteAsciiBucketValue(Count current, double scaled_sum, std:
   double percentage = scaled_sum != 0 ? current / scaled_sum : 0.0;
   StringAppendF(output, " (%d = %3.1f%%)", current, percentage);
 }
+
+namespace internal {
+
+ScopedDeferredRecording::ScopedDeferredRecording() : outermost_(!t_deferred_recording) {
+  if (outermost_)
+    t_deferred_recording = this;
+}
+
+ScopedDeferredRecording::~ScopedDeferredRecording() {
+  if (!outermost_)
+    return;
+  // Cleared first: what the held-back samples record in turn (mounting their
+  // own counts, say) is added or deferred anew, not appended here.
+  t_deferred_recording = nullptr;
+  for (const auto& [histogram, value] : deferred_)
+    histogram->Add(value);
+}
+
+void AddOrDefer(HistogramBase* histogram, HistogramBase::Sample value) {
+  if (ScopedDeferredRecording* deferred = t_deferred_recording)
+    deferred->deferred_.emplace_back(histogram, value);
+  else
+    histogram->Add(value);
+}
+
+}  // namespace internal
 
 }  // namespace base

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace base {
 
@@ -138,6 +140,34 @@ class HistogramBase {
   const char* const histogram_name_;
   std::atomic<int32_t> flags_{0};
 };
+
+namespace internal {
+
+// While an instance lives on a thread, AddOrDefer on that thread holds its
+// samples back; when the outermost instance ends they are added, in order.
+// Code that holds a lock which recording may take again (the sample vectors'
+// counts lock) makes one before taking the lock, so that what it records
+// meanwhile (the persistent allocator's own metrics) is added after release.
+// Lives on the stack of its thread; nested instances defer to the outermost.
+class ScopedDeferredRecording {
+ public:
+  ScopedDeferredRecording();
+  ScopedDeferredRecording(const ScopedDeferredRecording&) = delete;
+  ScopedDeferredRecording& operator=(const ScopedDeferredRecording&) = delete;
+  ~ScopedDeferredRecording();
+
+ private:
+  friend void AddOrDefer(HistogramBase* histogram, HistogramBase::Sample value);
+
+  const bool outermost_;
+  std::vector<std::pair<HistogramBase*, HistogramBase::Sample>> deferred_;
+};
+
+// histogram->Add(value), now or, while a ScopedDeferredRecording lives on this
+// thread, when it ends. `histogram` must outlive that.
+void AddOrDefer(HistogramBase* histogram, HistogramBase::Sample value);
+
+}  // namespace internal
 
 }  // namespace base
 

@@ -117,6 +117,8 @@ class HistogramSamples {
   // does not fit (earlier entries stay applied).
   virtual bool ApplyIterator(SampleCountIterator* iter, Operator op) = 0;
 
+  // The metadata record (in the segment, for persistent containers).
+  const SamplesMetadata* metadata() const { return meta_; }
   uint64_t id() const { return meta_->id.load(std::memory_order_relaxed); }
   int64_t sum() const { return meta_->sum.load(std::memory_order_relaxed); }
   Count redundant_count() const { return meta_->redundant_count.load(std::memory_order_relaxed); }

@@ -1,17 +1,21 @@
 #include "base/metrics/histogram.h"
 
+#include <atomic>
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "base/metrics/metrics_hashes.h"
+#include "base/metrics/persistent_memory_allocator.h"
 #include "base/metrics/sample_vector.h"
 #include "base/metrics/statistics_recorder.h"
 #include "base/pickle.h"
 #include "base/values.h"
+#include "base/win/windows_types.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -439,6 +443,51 @@ TEST(HistogramTypes, NamesAndOverrides) {
   EXPECT_TRUE(iter.ReachedEnd());
 
   EXPECT_EQ(InternName("Test.Custom"), InternName(std::string("Test.") + "Custom"));
+}
+
+// A persistent histogram whose logged id is gone (a damaged segment) dies at
+// the first non-zero word of the page holding its logged metadata; without
+// one there, at the id itself. A sound one passes.
+TEST(HistogramDeathTest, ValidateContents_NamesTheWordFoundInADamagedPage) {
+  SYSTEM_INFO info;
+  ::GetSystemInfo(&info);
+  const size_t page_size = info.dwAllocationGranularity;
+  // VirtualAlloc aligns to the allocation granularity: this is one whole page.
+  auto* page = static_cast<uint32_t*>(
+      ::VirtualAlloc(nullptr, page_size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+  ASSERT_NE(nullptr, page);
+  std::vector<uint64_t> segment(512);
+  PersistentMemoryAllocator allocator(segment.data(), 4096, 0, 1, "", false);
+  std::atomic<PersistentMemoryAllocator::Reference> counts_ref{0}, logged_counts_ref{0};
+  LocalMetadata meta;
+  auto* logged_meta = new (page) SamplesMetadata;  // words 0-1 id, 2-3 sum, 4 count
+  BucketRanges ranges(4);
+  FillLinearRanges(1, 2, &ranges);
+  Histogram histogram(InternName("Test.Persistent"), &ranges,
+                      DelayedPersistentAllocation(&allocator, &counts_ref, 1, 12),
+                      DelayedPersistentAllocation(&allocator, &logged_counts_ref, 1, 12), &meta,
+                      logged_meta);
+  histogram.SetFlags(HistogramBase::kPersistentFlag);
+  histogram.Add(1);
+  histogram.ValidateContents();
+
+  const struct {
+    size_t word;  // set to `value` in an otherwise zero page
+    uint32_t value;
+    const char* message;
+  } cases[] = {
+      {4, 7, "Check failed: 0 == address\\[4\\] \\(0 vs\\. 7\\)"},
+      {3, 9, "Check failed: 0 == address\\[i\\] \\(0 vs\\. 9\\)"},
+      {page_size / 4 - 1, 5, "Check failed: 0 == address\\[i\\] \\(0 vs\\. 5\\)"},
+      {0, 0, "Check failed: 0U != logged_samples_->id\\(\\)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.word);
+    std::memset(page, 0, page_size);
+    page[c.word] = c.value;
+    EXPECT_DEATH(histogram.ValidateContents(), c.message);
+  }
+  ::VirtualFree(page, 0, MEM_RELEASE);
 }
 
 TEST_F(HistogramTest, LinearDescriptions_LabelAndHideEmptyBuckets) {

@@ -232,8 +232,9 @@ volatile PersistentMemoryAllocator::BlockHeader* PersistentMemoryAllocator::GetB
 PersistentMemoryAllocator::Reference PersistentMemoryAllocator::Allocate(size_t size,
                                                                          uint32_t type_id) {
   const Reference ref = AllocateImpl(size, type_id);
+  // Deferred while this thread holds the sample vectors' counts lock.
   if (allocs_histogram_)
-    allocs_histogram_->Add(ref ? static_cast<HistogramBase::Sample>(size) : 0);
+    internal::AddOrDefer(allocs_histogram_, ref ? static_cast<HistogramBase::Sample>(size) : 0);
   return ref;
 }
 
@@ -444,7 +445,7 @@ void PersistentMemoryAllocator::SetCorrupt() const {
   if (!was_local && !was_shared) {
     LOG(ERROR) << "Corruption detected in shared-memory segment.";
     if (errors_histogram_)
-      errors_histogram_->Add(1);
+      internal::AddOrDefer(errors_histogram_, 1);
   }
   if (!readonly_ && usable_) {
     const_cast<SharedMetadata*>(shared_meta())

@@ -165,7 +165,9 @@ class PersistentMemoryAllocator {
   void SetCorrupt() const;
 
   // Optional histograms that receive the size of each allocation (0 on
-  // failure) and a 1 for each corruption found. Not owned.
+  // failure) and a 1 for each corruption found. Not owned. What arises while
+  // the thread holds the sample vectors' counts lock (allocating counts) is
+  // recorded once the lock is released.
   void SetMemoryHistograms(HistogramBase* allocs_histogram, HistogramBase* errors_histogram);
 
   // The segment base, for tests and readers that copy it.

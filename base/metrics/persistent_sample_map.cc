@@ -6,6 +6,15 @@ namespace base {
 
 namespace {
 
+// Counts wrap past INT32_MAX, as SampleMap's do, instead of overflowing.
+HistogramBase::Count WrappingAdd(HistogramBase::Count a, HistogramBase::Count b) {
+  return static_cast<HistogramBase::Count>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+
+HistogramBase::Count WrappingNegate(HistogramBase::Count count) {
+  return static_cast<HistogramBase::Count>(0u - static_cast<uint32_t>(count));
+}
+
 // Iterates the non-zero cells of a value-to-cell map: (value, value + 1,
 // count). The map must outlive the iterator.
 class PersistentSampleMapIterator : public SampleCountIterator {
@@ -97,7 +106,7 @@ HistogramBase::Count PersistentSampleMap::SampleCount() const {
   ImportSamples(0, true);
   Count total = 0;
   for (const auto& [value, cell] : sample_counts_)
-    total += cell->load(std::memory_order_relaxed);
+    total = WrappingAdd(total, cell->load(std::memory_order_relaxed));
   return total;
 }
 
@@ -114,7 +123,7 @@ bool PersistentSampleMap::ApplyIterator(SampleCountIterator* iter, Operator op) 
     iter->Current(&min, &max, &count);
     if (max != static_cast<int64_t>(min) + 1)
       return false;
-    GetOrCreateSampleCountStorage(min)->fetch_add(op == kAdd ? count : -count,
+    GetOrCreateSampleCountStorage(min)->fetch_add(op == kAdd ? count : WrappingNegate(count),
                                                   std::memory_order_relaxed);
   }
   return true;

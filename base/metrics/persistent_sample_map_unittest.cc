@@ -1,5 +1,6 @@
 #include "base/metrics/persistent_sample_map.h"
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -84,6 +85,32 @@ TEST_F(PersistentSampleMapTest, ApplyIteratorNeedsUnitWideEntries) {
   SingleSampleIterator top(2147483647, 2147483648ll, 1);
   EXPECT_TRUE(map.ApplyIterator(&top, HistogramSamples::kAdd));
   EXPECT_EQ(1, map.CountOf(2147483647));
+}
+
+TEST_F(PersistentSampleMapTest, CountsWrapAsSampleMapCountsDo) {
+  LocalMetadata meta;
+  PersistentSampleMap persistent(3, allocator(), &meta);
+  SampleMap local(3);
+  const struct {
+    HistogramBase::Sample value;
+    HistogramBase::Count count;
+    HistogramSamples::Operator op;
+  } steps[] = {
+      {1, INT32_MAX, HistogramSamples::kAdd},
+      {2, 1, HistogramSamples::kAdd},               // the total passes INT32_MAX
+      {3, INT32_MIN, HistogramSamples::kSubtract},  // its negation is itself
+      {1, 1, HistogramSamples::kAdd},               // a count passes INT32_MAX
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(testing::Message() << step.value << " " << step.count);
+    SingleSampleIterator to_persistent(step.value, step.value + 1, step.count);
+    SingleSampleIterator to_local(step.value, step.value + 1, step.count);
+    ASSERT_TRUE(persistent.ApplyIterator(&to_persistent, step.op));
+    ASSERT_TRUE(local.ApplyIterator(&to_local, step.op));
+    EXPECT_EQ(local.SampleCount(), persistent.SampleCount());
+    for (HistogramBase::Sample value : {1, 2, 3})
+      EXPECT_EQ(local.CountOf(value), persistent.CountOf(value));
+  }
 }
 
 class SmallSegmentSampleMapTest : public PersistentSampleMapTest {

@@ -198,6 +198,10 @@ bool SampleVectorBase::ApplyIterator(SampleCountIterator* iter, Operator op) {
 
 void SampleVectorBase::MountCounts() {
   if (!counts()) {
+    // Made before the lock, so it ends after the release: creating the counts
+    // may record into a histogram (the persistent allocator's own metrics),
+    // and recording may mount counts, which takes this lock again.
+    internal::ScopedDeferredRecording record_after_release;
     AutoLock lock(*GetCountsLock());
     if (!counts())
       set_counts(CreateCountsLocked());

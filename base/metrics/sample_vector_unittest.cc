@@ -1,13 +1,18 @@
 #include "base/metrics/sample_vector.h"
 
+#include <atomic>
+#include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <future>
 #include <latch>
 #include <memory>
 #include <thread>
 #include <vector>
 
 #include "base/metrics/bucket_ranges.h"
+#include "base/metrics/histogram.h"
 #include "base/metrics/persistent_memory_allocator.h"
 #include "base/metrics/sample_map.h"
 #include "base/pickle.h"
@@ -346,6 +351,46 @@ TEST(PersistentSampleVector, CountsLiveInTheSegmentOrFallBackToTheHeap) {
       EXPECT_EQ(3, view.SampleCount());
     }
   }
+}
+
+// The allocator records each allocation's size into its histogram. A vector's
+// counts are allocated under the process-wide counts lock; when that histogram
+// still keeps its one sample in the single-sample word and the size falls into
+// another bucket, recording mounts counts too, which needs the same lock. The
+// size is recorded once the lock is free, so the mount finishes. In a child
+// with a time limit, so that a hang cannot stall the suite.
+TEST(PersistentSampleVectorDeathTest, CountsMountedUnderTheLockRecordTheirSizeAfterIt) {
+  EXPECT_EXIT(
+      {
+        auto ranges = MakeTestRanges();
+        Histogram sizes(InternName("Test.AllocationSizes"), ranges.get());
+        sizes.Add(3);  // the single-sample word holds bucket [1, 5)
+        std::vector<uint64_t> memory(4096 / 8, 0);
+        PersistentMemoryAllocator allocator(memory.data(), 4096, 0, 1, "", false);
+        allocator.SetMemoryHistograms(&sizes, nullptr);
+        const int counts_size =
+            static_cast<int>(ranges->bucket_count() * sizeof(HistogramBase::Count));  // [20, 50)
+        std::atomic<PersistentMemoryAllocator::Reference> counts_ref{0};
+        DelayedPersistentAllocation counts(&allocator, &counts_ref, 2, counts_size);
+        LocalMetadata meta;
+        PersistentSampleVector samples(7, ranges.get(), &meta, counts);
+        std::promise<void> mounted;
+        std::thread recorder([&] {
+          samples.Tally(3, 1);
+          samples.Tally(30, 1);  // a second bucket: mounts the counts
+          mounted.set_value();
+        });
+        if (mounted.get_future().wait_for(std::chrono::seconds(30)) != std::future_status::ready)
+          std::_Exit(2);  // hung; ending the process ends the stuck thread
+        recorder.join();
+        // The same samples as without the lock: the earlier 3, then the size.
+        std::unique_ptr<HistogramSamples> recorded = sizes.SnapshotAll();
+        const bool ok = counts_ref.load() != 0 && samples.CountOf(3) == 1 &&
+                        samples.CountOf(30) == 1 && recorded->SampleCount() == 2 &&
+                        recorded->CountOf(3) == 1 && recorded->CountOf(counts_size) == 1;
+        std::_Exit(ok ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
 }
 
 TEST(SampleVectorDeathTest, OutOfRangeValuesAreFatal) {
