@@ -336,79 +336,25 @@ namespace logging {
 
 // How the pieces of this file fit together.
 //
-// A log statement is a LogMessage that lives for one full expression. The
-// macros in logging.h test IsLogEnabled (or GetVerboseLevel for VLOG) before
-// the object exists, so a disabled statement never builds the prefix and
-// never evaluates the operands streamed into it.
+// A log statement is a LogMessage that lives for one full expression; the
+// macros test IsLogEnabled (or GetVerboseLevel) first, so a disabled statement
+// builds nothing. The constructor saves the thread's last-error code and
+// writes the prefix (and "Check failed: " for a failed CHECK); the destructor
+// adds the stack trace of a FATAL message, ends the text with "\n", writes it
+// whole to its destinations (the log file with one WriteFile on an
+// append-only handle, so lines of several threads and processes never mix),
+// ends the process for FATAL and restores the last-error code.
 //
-// Composition, in the constructor:
-//   - the thread's last-error code is saved before anything else runs;
-//   - the prefix is "[" + enabled items + severity + ":" + USERNAME + ":" +
-//     the file's base name + "(" + line + ")] ";
-//   - the optional items are, in this order, the process id, the thread id,
-//     the local time "MMDD/HH:MM:SS.mmm" and the monotonic clock in
-//     microseconds, each followed by ":";
-//   - a failed CHECK then appends "Check failed: " and its condition.
+// Nothing here takes a lock: the settings are applied once during start-up
+// and only read afterwards. The state lives in plain process-wide variables
+// that are never destroyed, and replaced verbose tables are never freed, so
+// a late statement on any thread still finds valid (if closed) state.
 //
-// Writing, in the destructor:
-//   - FATAL messages get the stack trace of the failing thread, unless a
-//     debugger is attached (it shows the stack itself);
-//   - one "\n" ends the text, which is then written whole: to the system
-//     debug output and stderr when that destination is chosen, otherwise to
-//     stderr for ERROR and above; then to the log file with one WriteFile;
-//   - a failed write closes the file, and the next open (right away, for the
-//     failure note) creates or reopens it;
-//   - FATAL messages go to the activity tracker's hook when one is
-//     installed, are copied onto the stack and end the process with a
-//     breakpoint trap;
-//   - the saved last-error code is restored last.
-//
-// The log file is opened for appending and shared for reading and writing,
-// so several processes can log into one file without overwriting each other.
-// Before InitializeLogging names a file, messages go to "debug.log" beside
-// the executable; a file that cannot be opened is replaced, for the rest of
-// the process, by "debug.log" in the current directory.
-//
-// Verbose levels come from two switches of the process command line:
-//   --v=N          every VLOG(n) with n <= N is emitted, and the minimum
-//                  severity becomes -N (so --v=-1 hides INFO);
-//   --vmodule=P=N,...  per-module levels; P is matched against the module
-//                  name (the file's base name without its last extension and
-//                  a final "-inl"), or against the whole path when P holds a
-//                  separator. "*" and "?" are wildcards and either slash
-//                  matches either slash. The first matching pattern wins.
-// A malformed --v is ignored; a malformed level in --vmodule keeps the value
-// of its leading digits. The tables are created by InitializeLogging only and
-// never freed: a VLOG on another thread may still be reading the old one.
-// Two initialisations may install tables; a third is a broken start-up and
-// fails the CHECK below.
-//
-// Nothing here takes a lock. The settings are meant to be applied once,
-// during start-up, before other threads log; every statement only reads
-// them. Messages from several threads interleave line by line in the file
-// because each line is one WriteFile call on an append-only handle.
-//
-// The state above lives in plain process-wide variables that are never
-// destroyed, so a statement in a static destructor or a late thread still
-// finds a valid (if perhaps closed) log file and a valid verbose table.
-//
-// Failure reporting stays inside the message stream: a failed write appends
-// " WriteFile failed: <code>" to the line it tried to write, and a Win32
-// error code that the system cannot describe is written as
-// "Error (0x<E>) while retrieving error. (0x<CODE>)".
-//
-// Severities are plain integers: INFO 0, WARNING 1, ERROR 2, FATAL 3, and a
-// verbose level n is the negative severity -n ("VERBOSE<n>" in the prefix).
-// Anything above FATAL is written as "UNKNOWN" and goes to stderr like an
-// error. A minimum severity above FATAL hides LOG(FATAL), but a failed CHECK
-// still ends the process: it builds its LogMessage without that test.
-//
-// Stream insertion writes wide strings and paths as UTF-8, booleans as 1/0 and
-// integers in decimal; comparison CHECKs write pointers in eight hex digits.
-//
-// InitializeLogging's verbose-switch CHECK reports its position in fatal
-// messages ("logging.cc(419)"), which support tooling matches on; the
-// function below is laid out so that the CHECK stays on that line.
+// Two initialisations with verbose switches may install tables; a third is a
+// broken start-up and fails the CHECK below, whose reported line support
+// tooling matches on.
+constexpr int kVerboseSwitchCheckLine = 419;
+
 bool InitializeLogging(const LoggingSettings& settings) {
   // A file destination needs a name; refuse before anything changes.
   if ((settings.logging_dest & LOG_TO_FILE) && !settings.log_file_path)
@@ -416,8 +362,7 @@ bool InitializeLogging(const LoggingSettings& settings) {
 
   const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
   if (command_line && (command_line->HasSwitch("v") || command_line->HasSwitch("vmodule"))) {
-    CHECK(!g_vlog_info_prev);
-    static_assert(__LINE__ == 420, "the CHECK above must stay on line 419");
+    CHECK_AT(!g_vlog_info_prev, kVerboseSwitchCheckLine);
     g_vlog_info_prev = g_vlog_info;
     g_vlog_info =
         new VerboseLevelTable(command_line->GetSwitchValueASCII("v"),

@@ -308,15 +308,13 @@ inline std::ostream& operator<<(std::ostream& out, const char* str) {
 #define LOG_IF(severity, condition) \
   LAZY_STREAM(LOG_STREAM(severity), LOG_IS_ON(severity) && (condition))
 
-// As LOG and CHECK, with the message reporting `line` instead of the line the
-// statement stands on: for messages whose source line is part of what readers
-// of the log rely on. Keep such lines as named constants next to the code, so
-// that the file can be edited without moving them.
+// The _AT forms of LOG and the CHECKs report `line` instead of the line the
+// statement stands on: for messages whose source line readers of the log or
+// of crash reports rely on. State such lines as named constants next to the
+// code (one small table per file), so that the file can be edited freely.
 #define LOG_AT(severity, line)                                                             \
   LAZY_STREAM(::logging::LogMessage(__FILE__, (line), ::logging::LOG_##severity).stream(), \
               LOG_IS_ON(severity))
-#define CHECK_AT(condition, line) \
-  LAZY_STREAM(::logging::LogMessage(__FILE__, (line), #condition).stream(), !(condition))
 
 #define VLOG(verboselevel)                                                         \
   LAZY_STREAM(::logging::LogMessage(__FILE__, __LINE__, -(verboselevel)).stream(), \
@@ -336,20 +334,23 @@ inline std::ostream& operator<<(std::ostream& out, const char* str) {
 
 // Always on, in every build: a false condition is a FATAL message
 // "Check failed: <condition>. " followed by the streamed text.
-#define CHECK(condition) \
-  LAZY_STREAM(::logging::LogMessage(__FILE__, __LINE__, #condition).stream(), !(condition))
+#define CHECK(condition) CHECK_AT(condition, __LINE__)
+#define CHECK_AT(condition, line) \
+  LAZY_STREAM(::logging::LogMessage(__FILE__, (line), #condition).stream(), !(condition))
 
 // As CHECK, with ": <text of GetLastError()>" appended.
-#define PCHECK(condition)                                                                \
-  LAZY_STREAM(::logging::SystemErrorLogMessage(__FILE__, __LINE__, ::logging::LOG_FATAL, \
-                                               ::logging::GetLastSystemErrorCode())      \
-                  .stream(),                                                             \
-              !(condition))                                                              \
+#define PCHECK(condition) PCHECK_AT(condition, __LINE__)
+#define PCHECK_AT(condition, line)                                                     \
+  LAZY_STREAM(::logging::SystemErrorLogMessage(__FILE__, (line), ::logging::LOG_FATAL, \
+                                               ::logging::GetLastSystemErrorCode())    \
+                  .stream(),                                                           \
+              !(condition))                                                            \
       << "Check failed: " #condition ". "
 
 // Each operand is evaluated once. On failure the message is
 // "Check failed: val1 op val2 (v1 vs. v2). " followed by the streamed text.
-#define CHECK_OP(name, op, val1, val2)                                             \
+#define CHECK_OP(name, op, val1, val2) CHECK_OP_AT(name, op, val1, val2, __LINE__)
+#define CHECK_OP_AT(name, op, val1, val2, line)                                    \
   switch (0)                                                                       \
   case 0:                                                                          \
   default:                                                                         \
@@ -357,7 +358,7 @@ inline std::ostream& operator<<(std::ostream& out, const char* str) {
             ::logging::Check##name##Impl((val1), (val2), #val1 " " #op " " #val2); \
         !_check_op_result) {                                                       \
     } else                                                                         \
-      ::logging::LogMessage(__FILE__, __LINE__, _check_op_result).stream()
+      ::logging::LogMessage(__FILE__, (line), _check_op_result).stream()
 
 #define CHECK_EQ(val1, val2) CHECK_OP(EQ, ==, val1, val2)
 #define CHECK_NE(val1, val2) CHECK_OP(NE, !=, val1, val2)
@@ -365,6 +366,9 @@ inline std::ostream& operator<<(std::ostream& out, const char* str) {
 #define CHECK_LT(val1, val2) CHECK_OP(LT, <, val1, val2)
 #define CHECK_GE(val1, val2) CHECK_OP(GE, >=, val1, val2)
 #define CHECK_GT(val1, val2) CHECK_OP(GT, >, val1, val2)
+#define CHECK_EQ_AT(val1, val2, line) CHECK_OP_AT(EQ, ==, val1, val2, line)
+#define CHECK_NE_AT(val1, val2, line) CHECK_OP_AT(NE, !=, val1, val2, line)
+#define CHECK_LT_AT(val1, val2, line) CHECK_OP_AT(LT, <, val1, val2, line)
 
 // Checks for debug builds only. In release builds (NDEBUG) the operands are
 // compiled but never evaluated.

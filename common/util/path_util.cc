@@ -5,12 +5,20 @@
 #include "base/path_service.h"
 
 namespace common {
+
+namespace {
+
+// The source line the log reports for a missing executable path.
+constexpr int kNoExecutablePathLine = 13;
+
+}  // namespace
+
 base::FilePath GetExeDirFilePath(const wchar_t* name) {
   base::FilePath exe;
   if (base::PathService::Get(base::FILE_EXE, &exe)) {
     return exe.DirName().Append(name ? name : L"");
   }
-  LOG(ERROR) << "Get FILE_EXE path failed";
+  LOG_AT(ERROR, kNoExecutablePathLine) << "Get FILE_EXE path failed";
   return base::FilePath();
 }
 

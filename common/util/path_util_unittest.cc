@@ -1,0 +1,55 @@
+#include "common/util/path_util.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "base/base_paths.h"
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/path_service.h"
+
+namespace {
+
+// While set, FILE_EXE resolves to an empty path, which makes its lookup fail.
+bool g_hide_executable = false;
+
+bool HideExecutable(int key, base::FilePath* result) {
+  if (key != base::FILE_EXE || !g_hide_executable)
+    return false;
+  *result = base::FilePath();
+  return true;
+}
+
+TEST(GetExeDirFilePath, JoinsOntoTheExecutablesFolderOrLogsOnItsStatedLine) {
+  wchar_t exe[MAX_PATH];
+  const DWORD length = ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  const base::FilePath dir = base::FilePath(std::wstring(exe, length)).DirName();
+  EXPECT_EQ(common::GetExeDirFilePath(L"7z.exe"), dir.Append(L"7z.exe"));
+  EXPECT_EQ(common::GetExeDirFilePath(nullptr), dir);
+
+  base::FilePath temp;
+  ASSERT_TRUE(base::GetTempDir(&temp));
+  const base::FilePath log =
+      temp.Append(L"path_util_test_" + std::to_wstring(::GetCurrentProcessId()) + L".log");
+  logging::LoggingSettings settings;
+  settings.log_file_path = log.value().c_str();
+  settings.delete_old = logging::DELETE_OLD_LOG_FILE;
+  ASSERT_TRUE(logging::InitializeLogging(settings));
+  base::PathService::DisableCache(true);
+  base::PathService::RegisterProvider(HideExecutable);
+  g_hide_executable = true;
+  EXPECT_TRUE(common::GetExeDirFilePath(L"7z.exe").empty());
+  g_hide_executable = false;
+
+  std::ifstream file(log.value().c_str(), std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  file.close();
+  (void)base::DeleteFile(log, false);
+  EXPECT_NE(text.find(":ERROR:"), std::string::npos) << text;
+  EXPECT_NE(text.find("path_util.cc(13)] Get FILE_EXE path failed\n"), std::string::npos) << text;
+}
+
+}  // namespace
