@@ -24,12 +24,13 @@ ubsan-build: bootstrap
 	@cmake --preset ubsan >/dev/null
 	@cmake --build --preset ubsan
 
-# The tests check the release image in dist/ too.
+# The tests check the release image in dist/ too. The CTest presets "default"
+# and "ubsan" (CMakePresets.json) say how they run; two at a time on this machine.
 test: build ubsan-build dist
 	@bash tools/wine-prefix.sh $(BUILD)/wineprefix $(BUILD)/wineprefix-display \
 	  $(UBSAN_BUILD)/wineprefix $(UBSAN_BUILD)/wineprefix-display
-	@cd $(BUILD) && ctest --output-on-failure --no-tests=error -j2; status=$$?; \
-	  cd $(CURDIR) && { ctest --preset ubsan || status=1; }; \
+	@ctest --preset default -j2; status=$$?; \
+	  ctest --preset ubsan || status=1; \
 	  for prefix in $(BUILD) $(UBSAN_BUILD); do \
 	    WINEPREFIX=$(CURDIR)/$$prefix/wineprefix wineserver -k 2>/dev/null; done; exit $$status
 

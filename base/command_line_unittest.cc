@@ -71,33 +71,31 @@ TEST(CommandLine, InitFromArgv_SwitchPrefixesAndCaseRules) {
   }
 }
 
-TEST(CommandLine, HasSwitch_DoesNotFoldCaseOrStripPrefix) {
-  CommandLine cl(StringVector{L"p", L"--PID=1"});
-  EXPECT_TRUE(cl.HasSwitch("pid"));
-  EXPECT_FALSE(cl.HasSwitch("PID"));
-  EXPECT_FALSE(cl.HasSwitch("--pid"));
-  EXPECT_FALSE(cl.HasSwitch("pi"));
-}
-
-TEST(CommandLine, NonASCIISwitchName_IsPlainArgument) {
-  // U+0170 narrows to 'p' and U+0169 to 'i': no such spelling may pass for
-  // "pid", and non-ASCII names are never switches.
+TEST(CommandLine, SwitchLookup_ExactLowerCaseASCIINames) {
+  // Names are neither folded nor stripped of their prefix. U+0170 narrows to
+  // 'p' and U+0169 to 'i': no such spelling may pass for "pid" (it comes last,
+  // so it would win), and non-ASCII names are never switches but arguments.
   const std::wstring disguised = L"--\u0170\u0169d=5";
-  CommandLine cl(StringVector{L"p", disguised, L"--n\u00e9=1", L"--root_dir=\u00e9"});
-  EXPECT_FALSE(cl.HasSwitch("pid"));
-  EXPECT_EQ(1u, cl.GetSwitches().size());
-  EXPECT_EQ(L"\u00e9", cl.GetSwitchValue("root_dir"));
-  EXPECT_EQ((StringVector{disguised, L"--n\u00e9=1"}), cl.GetArgs());
-}
-
-TEST(CommandLine, GetSwitchValueASCII_EmptyForNonASCIIValue) {
-  CommandLine cl(StringVector{L"p", L"--a=C:\\\u00e9", L"--b=42", L"--c=\u007f"});
-  EXPECT_EQ("", cl.GetSwitchValueASCII("a"));
-  EXPECT_EQ(L"C:\\\u00e9", cl.GetSwitchValue("a"));
-  EXPECT_EQ("42", cl.GetSwitchValueASCII("b"));
-  EXPECT_EQ("\x7f", cl.GetSwitchValueASCII("c"));
-  EXPECT_EQ("", cl.GetSwitchValueASCII("missing"));
-  EXPECT_EQ(L"", cl.GetSwitchValue("missing"));
+  CommandLine cl(StringVector{L"p", L"--PID=1", L"--n\u00e9=1", L"--root_dir=\u00e9",
+                              L"--a=C:\\\u00e9", L"--b=42", L"--c=\u007f", disguised});
+  EXPECT_EQ((StringVector{L"--n\u00e9=1", disguised}), cl.GetArgs());
+  EXPECT_EQ(5u, cl.GetSwitches().size());
+  const struct {
+    const char* name;
+    bool present;
+    std::wstring value;
+    std::string ascii_value;  // empty for a value that is not ASCII
+  } cases[] = {
+      {"pid", true, L"1", "1"}, {"PID", false, L"", ""},           {"--pid", false, L"", ""},
+      {"pi", false, L"", ""},   {"root_dir", true, L"\u00e9", ""}, {"a", true, L"C:\\\u00e9", ""},
+      {"b", true, L"42", "42"}, {"c", true, L"\u007f", "\x7f"},    {"missing", false, L"", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.present, cl.HasSwitch(c.name));
+    EXPECT_EQ(c.value, cl.GetSwitchValue(c.name));
+    EXPECT_EQ(c.ascii_value, cl.GetSwitchValueASCII(c.name));
+  }
 }
 
 TEST(CommandLine, AppendSwitch_LowerCasesAndKeepsSwitchesBeforeArguments) {

@@ -72,6 +72,50 @@ std::optional<std::wstring> Text(const std::optional<FilePath>& path) {
   return path->value();
 }
 
+// Program Files of the 32-bit programs: the only one on 32-bit Windows.
+std::optional<FilePath> ProgramFilesX86() {
+  return win::OSInfo::GetInstance()->architecture() == win::WindowsArchitecture::kX86
+             ? ShellFolder(CSIDL_PROGRAM_FILES)
+             : ShellFolder(CSIDL_PROGRAM_FILESX86);
+}
+
+// Program Files of the native programs: under WOW64 only the environment
+// names it.
+std::optional<FilePath> ProgramFiles6432() {
+  if (win::OSInfo::GetInstance()->wow64_status() != win::Wow64Status::kWow64Enabled)
+    return ShellFolder(CSIDL_PROGRAM_FILES);
+  wchar_t buffer[MAX_PATH + 1] = {};
+  if (!::GetEnvironmentVariableW(L"ProgramW6432", buffer, MAX_PATH))
+    return std::nullopt;
+  return FilePath(buffer);
+}
+
+// The known folder of application shortcuts, which exists from Windows 8.
+std::optional<FilePath> AppShortcuts() {
+  if (win::GetWindowsVersion() < win::WindowsVersion::kWin8)
+    return std::nullopt;
+  // {A3918781-E5F2-4890-B3D9-A7E54332328C}
+  const GUID id = {0xa3918781, 0xe5f2, 0x4890, {0xb3, 0xd9, 0xa7, 0xe5, 0x43, 0x32, 0x32, 0x8c}};
+  wchar_t* path = nullptr;
+  const HRESULT hr = ::SHGetKnownFolderPath(id, 0, nullptr, &path);
+  std::optional<FilePath> folder;
+  if (SUCCEEDED(hr) && path && path[0])
+    folder = FilePath(path);
+  ::CoTaskMemFree(path);
+  return folder;
+}
+
+// base\test\data below the grandparent of the program's folder, only when
+// it exists.
+std::optional<FilePath> TestData() {
+  const FilePath data =
+      ExePath().DirName().DirName().DirName().AppendASCII("base").AppendASCII("test").AppendASCII(
+          "data");
+  if (::GetFileAttributesW(data.value().c_str()) == INVALID_FILE_ATTRIBUTES)
+    return std::nullopt;
+  return data;
+}
+
 TEST(PathService, EveryKey_MatchesWhatThePlatformReports) {
   wchar_t windows[MAX_PATH + 1] = {};
   ::GetWindowsDirectoryW(windows, MAX_PATH);
@@ -100,6 +144,8 @@ TEST(PathService, EveryKey_MatchesWhatThePlatformReports) {
       {DIR_WINDOWS, FilePath(windows)},
       {DIR_SYSTEM, FilePath(system)},
       {DIR_PROGRAM_FILES, ShellFolder(CSIDL_PROGRAM_FILES)},
+      {DIR_PROGRAM_FILESX86, ProgramFilesX86()},
+      {DIR_PROGRAM_FILES6432, ProgramFiles6432()},
       {DIR_INTERNET_CACHE, ShellFolder(CSIDL_INTERNET_CACHE)},
       {DIR_COMMON_PROGRAMS, ShellFolder(CSIDL_COMMON_PROGRAMS)},
       {DIR_PROGRAMS, ShellFolder(CSIDL_PROGRAMS)},
@@ -111,6 +157,8 @@ TEST(PathService, EveryKey_MatchesWhatThePlatformReports) {
       {DIR_TASKBAR_PINS, Joined(quick_launch, {"User Pinned", "TaskBar"})},
       {DIR_IMPLICIT_APP_SHORTCUTS, Joined(quick_launch, {"User Pinned", "ImplicitAppShortcuts"})},
       {DIR_FONTS, ShellFolder(CSIDL_FONTS)},
+      {DIR_APP_SHORTCUTS, AppShortcuts()},
+      {DIR_TEST_DATA, TestData()},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "key " << c.key);
@@ -120,53 +168,6 @@ TEST(PathService, EveryKey_MatchesWhatThePlatformReports) {
       EXPECT_EQ(Text(c.expected), Text(actual));
     }
   }
-}
-
-TEST(PathService, ProgramFilesVariants_FollowArchitectureAndWow64) {
-  const win::OSInfo* os = win::OSInfo::GetInstance();
-  const std::optional<FilePath> program_files = ShellFolder(CSIDL_PROGRAM_FILES);
-
-  const std::optional<FilePath> x86 = os->architecture() == win::WindowsArchitecture::kX86
-                                          ? program_files
-                                          : ShellFolder(CSIDL_PROGRAM_FILESX86);
-  const std::optional<FilePath> actual_x86 = Lookup(DIR_PROGRAM_FILESX86);
-  EXPECT_EQ(Text(x86), Text(actual_x86));
-
-  std::optional<FilePath> native = program_files;
-  if (os->wow64_status() == win::Wow64Status::kWow64Enabled) {
-    wchar_t buffer[MAX_PATH + 1] = {};
-    native = ::GetEnvironmentVariableW(L"ProgramW6432", buffer, MAX_PATH)
-                 ? std::optional<FilePath>(FilePath(buffer))
-                 : std::nullopt;
-  }
-  const std::optional<FilePath> actual_native = Lookup(DIR_PROGRAM_FILES6432);
-  EXPECT_EQ(Text(native), Text(actual_native));
-}
-
-TEST(PathService, AppShortcuts_OnlyFromWindows8) {
-  const std::optional<FilePath> actual = Lookup(DIR_APP_SHORTCUTS);
-  if (win::GetWindowsVersion() < win::WindowsVersion::kWin8) {
-    EXPECT_FALSE(actual.has_value());
-    return;
-  }
-  // {A3918781-E5F2-4890-B3D9-A7E54332328C}
-  const GUID id = {0xa3918781, 0xe5f2, 0x4890, {0xb3, 0xd9, 0xa7, 0xe5, 0x43, 0x32, 0x32, 0x8c}};
-  wchar_t* path = nullptr;
-  const HRESULT hr = ::SHGetKnownFolderPath(id, 0, nullptr, &path);
-  std::optional<FilePath> expected;
-  if (SUCCEEDED(hr) && path && path[0])
-    expected = FilePath(path);
-  ::CoTaskMemFree(path);
-  EXPECT_EQ(Text(expected), Text(actual));
-}
-
-TEST(PathService, TestData_OnlyWhenTheDirectoryExists) {
-  const FilePath data =
-      ExePath().DirName().DirName().DirName().AppendASCII("base").AppendASCII("test").AppendASCII(
-          "data");
-  const bool exists = ::GetFileAttributesW(data.value().c_str()) != INVALID_FILE_ATTRIBUTES;
-  const std::optional<FilePath> actual = Lookup(DIR_TEST_DATA);
-  EXPECT_EQ(exists ? std::optional<std::wstring>(data.value()) : std::nullopt, Text(actual));
 }
 
 TEST(PathService, UnknownKeys_FailAndLeaveResultUnchanged) {

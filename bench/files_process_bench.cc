@@ -15,6 +15,7 @@
 #include "base/process/launch.h"
 #include "base/process/process.h"
 #include "bench/bench.h"
+#include "testing/process_guard.h"
 
 namespace {
 
@@ -154,11 +155,14 @@ int main() {
   const bench::Result round_trip = bench::Measure(
       [&] {
         base::Process process = base::LaunchProcess(child, base::LaunchOptions());
+        testing_support::ProcessGuard guard(process.Handle());
         launched = launched && process.IsValid() && process.WaitForExit(nullptr);
       },
       10, 5);
-  if (!launched)
+  if (!launched) {
     std::fprintf(stderr, "exit_code_child did not run\n");
+    return 1;
+  }
   bench::Report("process", "launch to exit round trip", round_trip.median_ns / 1e6, "ms");
   return 0;
 }

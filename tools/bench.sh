@@ -2,6 +2,8 @@
 # make bench: runs every benchmark program under Wine and gathers their figures
 # into build/bench/report.md, one table per area, each figure beside its
 # baseline from the same run, plus a plot of update time against tree size.
+# A benchmark program that fails (non-zero exit) fails the run, after the
+# report of every figure that was gathered has been written.
 set -uo pipefail
 build=$(realpath "${1:-build}")
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -9,15 +11,18 @@ out="$build/bench"
 raw="$out/figures.txt"
 mkdir -p "$out"
 : > "$raw"
+failed=()
 
 for program in "$build"/bin/*_bench.exe; do
   [ -e "$program" ] || continue
   name=$(basename "$program" .exe)
   echo "running $name" >&2
-  if [ "$name" = update_bench ]; then
-    wine "$program" 1000 5000 20000 2>&1 | tr -d '\r' | tee -a "$raw" >/dev/null
-  else
-    wine "$program" 2>&1 | tr -d '\r' | tee -a "$raw" >/dev/null
+  args=()
+  [ "$name" = update_bench ] && args=(1000 5000 20000)
+  # pipefail: the status is wine's (the program's exit code) unless the copy fails.
+  if ! wine "$program" "${args[@]}" 2>&1 | tr -d '\r' >> "$raw"; then
+    echo "bench: $name failed" >&2
+    failed+=("$name")
   fi
 done
 
@@ -100,3 +105,10 @@ open(os.path.join(out, 'report.md'), 'w').write('\n'.join(lines))
 print('\n'.join(lines))
 print('report: ' + os.path.join(out, 'report.md'))
 PY
+report_status=$?
+
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "bench: failed: ${failed[*]} (their figures may be missing from the report)" >&2
+  exit 1
+fi
+exit $report_status

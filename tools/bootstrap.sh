@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(g++-mingw-w64-i686 wine wine32:i386 wine64 googletest cmake ninja-build
           xvfb xauth x11-apps imagemagick fonts-wqy-microhei clang-format gnuplot-nox bc
-          osslsigncode openssl)
+          osslsigncode openssl python3)
 
 sudo=""
 if [ "$(id -u)" != 0 ]; then sudo="sudo"; fi

@@ -4,6 +4,9 @@
 # the current folder) is answered with a screenshot NAME.png, then removed.
 # Xvfb picks a free display itself (-displayfd), so concurrent runs never race
 # for one; when it does not come up, this fails without running the command.
+# Before the display stops, the Wine processes of $WINEPREFIX (when set) are
+# ended, so runs that share a prefix must take turns (as the CTest resource
+# lock of the display suites makes them do).
 set -u
 tmp=$(mktemp -d)
 mkfifo "$tmp/displayfd"
@@ -30,5 +33,16 @@ shot_dir=${XVFB_SHOT_DIR:-$PWD}
   done
 ) &
 watcher_pid=$!
-trap 'kill $xvfb_pid $watcher_pid 2>/dev/null; wait $xvfb_pid 2>/dev/null' EXIT
+finish() {
+  # Wine's background processes (the desktop window, services) outlive the
+  # command; each one still connected when Xvfb goes prints "X connection to
+  # :N broken". End them first, and leave no desktop bound to a dead display.
+  if [ -n "${WINEPREFIX:-}" ]; then
+    wineserver -k 2>/dev/null
+    wineserver -w 2>/dev/null
+  fi
+  kill $xvfb_pid $watcher_pid 2>/dev/null
+  wait $xvfb_pid 2>/dev/null
+}
+trap finish EXIT
 "$@"

@@ -17,6 +17,7 @@
 #include "base/threading/platform_thread.h"
 #include "base/win/windows_types.h"
 #include "gtest/gtest.h"
+#include "testing/process_guard.h"
 
 namespace base::debug {
 namespace {
@@ -242,6 +243,7 @@ TEST(ActivityTracker, ProcessLaunchAndWaitAreRecordedWhileInProgress) {
   ASSERT_TRUE(::SetEnvironmentVariableW(kChildEventVariable, event_name.c_str()));
   const std::wstring command_line = L"\"" + OwnProgram() + L"\" --child";
   Process child = LaunchProcess(command_line, LaunchOptions());
+  testing_support::ProcessGuard guard(child.Handle());  // the child waits for the event
   ::SetEnvironmentVariableW(kChildEventVariable, nullptr);
   ASSERT_TRUE(child.IsValid());
   const ProcessId pid = child.Pid();

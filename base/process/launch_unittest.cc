@@ -11,7 +11,9 @@
 #include "base/command_line.h"
 #include "base/file_path.h"
 #include "base/process/process.h"
+#include "base/win/scoped_handle.h"
 #include "gtest/gtest.h"
+#include "testing/process_guard.h"
 
 namespace base {
 namespace {
@@ -43,14 +45,15 @@ using Report = std::map<std::string, std::string>;
 
 Report ReadReport(const FilePath& file) {
   Report report;
-  HANDLE h = ::CreateFileW(file.value().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE)
-    return report;
   std::string text(65536, '\0');
   DWORD read = 0;
-  ::ReadFile(h, text.data(), static_cast<DWORD>(text.size()), &read, nullptr);
-  ::CloseHandle(h);
+  {
+    win::ScopedHandle file_handle(::CreateFileW(file.value().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file_handle.IsValid())
+      return report;
+    ::ReadFile(file_handle.Get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr);
+  }
   text.resize(read);
   std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);) {
@@ -76,6 +79,7 @@ Report RunRecorded(LaunchOptions options, const std::vector<std::wstring>& args 
   for (const std::wstring& arg : args)
     command_line.AppendArgWide(arg);
   Process child = LaunchProcess(command_line, options);
+  testing_support::ProcessGuard guard(child.Handle());
   if (!child.IsValid())
     return Report();
   int code = -1;
@@ -100,11 +104,26 @@ bool InAnyJob(HANDLE process) {
   return in_job != FALSE;
 }
 
+std::wstring CurrentDirectory() {
+  wchar_t buffer[MAX_PATH] = {};
+  const DWORD length = ::GetCurrentDirectoryW(MAX_PATH, buffer);
+  return std::wstring(buffer, length);
+}
+
 TEST(LaunchProcess, StartupRecordFollowsOptions) {
   const FilePath std_file = TempFile(L"stdout");
-  HANDLE std_out = ::CreateFileW(std_file.value().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                 CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-  ASSERT_NE(std_out, INVALID_HANDLE_VALUE);
+  win::ScopedHandle std_out(::CreateFileW(std_file.value().c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                          nullptr, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE,
+                                          nullptr));
+  ASSERT_TRUE(std_out.IsValid());
+  // A primary token of this process's own user.
+  HANDLE raw_token = nullptr;
+  ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, &raw_token));
+  win::ScopedHandle own_token(raw_token);
+  raw_token = nullptr;
+  ASSERT_TRUE(::DuplicateTokenEx(own_token.Get(), TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation,
+                                 TokenPrimary, &raw_token));
+  win::ScopedHandle user_token(raw_token);
 
   LaunchOptions defaults;
   LaunchOptions hidden;
@@ -112,27 +131,38 @@ TEST(LaunchProcess, StartupRecordFollowsOptions) {
   LaunchOptions empty_desktop;
   empty_desktop.use_empty_desktop = true;
   LaunchOptions with_stdout;
-  with_stdout.std_output = std_out;
-  with_stdout.inherited_handles = {std_out};
+  with_stdout.std_output = std_out.Get();
+  with_stdout.inherited_handles = {std_out.Get()};
   LaunchOptions foreground;
   foreground.allow_foreground = true;
   LaunchOptions waited;
   waited.wait_for_exit = true;
+  LaunchOptions in_exe_dir;
+  in_exe_dir.working_directory = ExeDir();
+  LaunchOptions as_user;
+  as_user.user_token = user_token.Get();
+  as_user.hide_window = true;
 
   const std::string default_desktop = Hex(L"WinSta0\\Default");
+  const std::wstring launcher_dir = CurrentDirectory();
+  const std::string disk = std::to_string(FILE_TYPE_DISK);
   const struct {
     const char* name;
     const LaunchOptions& options;
     const char* show;
     const char* flags;
     std::string desktop;
+    std::wstring cwd;
+    std::string stdout_type;  // empty: the launcher's own, not checked
   } cases[] = {
-      {"default", defaults, "1", "1", default_desktop},
-      {"hidden", hidden, "0", "1", default_desktop},
-      {"empty desktop", empty_desktop, "1", "1", ""},
-      {"stdout", with_stdout, "1", "101", default_desktop},
-      {"foreground", foreground, "1", "1", default_desktop},
-      {"wait", waited, "1", "1", default_desktop},
+      {"default", defaults, "1", "1", default_desktop, launcher_dir, ""},
+      {"hidden", hidden, "0", "1", default_desktop, launcher_dir, ""},
+      {"empty desktop", empty_desktop, "1", "1", "", launcher_dir, ""},
+      {"stdout", with_stdout, "1", "101", default_desktop, launcher_dir, disk},
+      {"foreground", foreground, "1", "1", default_desktop, launcher_dir, ""},
+      {"wait", waited, "1", "1", default_desktop, launcher_dir, ""},
+      {"working directory", in_exe_dir, "1", "1", default_desktop, ExeDir().value(), ""},
+      {"user token, hidden", as_user, "0", "1", default_desktop, launcher_dir, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -141,11 +171,11 @@ TEST(LaunchProcess, StartupRecordFollowsOptions) {
     EXPECT_EQ(report["show"], c.show);
     EXPECT_EQ(report["flags"], c.flags);
     EXPECT_EQ(report["desktop"], c.desktop);
+    EXPECT_EQ(FromHex(report["cwd"]), c.cwd);
+    if (!c.stdout_type.empty()) {
+      EXPECT_EQ(report["stdout_type"], c.stdout_type);
+    }
   }
-  // The standard output handed over is the file, usable in the child.
-  Report report = RunRecorded(with_stdout);
-  EXPECT_EQ(report["stdout_type"], std::to_string(FILE_TYPE_DISK));
-  ::CloseHandle(std_out);
 }
 
 TEST(LaunchProcess, WaitForExitReturnsAfterTheChildEnded) {
@@ -155,6 +185,7 @@ TEST(LaunchProcess, WaitForExitReturnsAfterTheChildEnded) {
   command_line.AppendArgWide(L"200");
   command_line.AppendArgWide(L"6");
   Process child = LaunchProcess(command_line, options);
+  testing_support::ProcessGuard guard(child.Handle());
   ASSERT_TRUE(child.IsValid());
   int code = 0;
   EXPECT_TRUE(child.WaitForExitWithTimeout(TimeDelta(), &code));
@@ -181,25 +212,20 @@ TEST(LaunchProcess, ArgumentsArriveExactly) {
   }
 }
 
-TEST(LaunchProcess, WorkingDirectoryIsTheChildsCurrentDirectory) {
-  LaunchOptions options;
-  options.working_directory = ExeDir();
-  Report report = RunRecorded(options);
-  EXPECT_EQ(FromHex(report["cwd"]), ExeDir().value());
-}
-
 TEST(LaunchProcess, InheritsListedHandlesOnly) {
   // Handle values far above the few a fresh child holds, so that a value
   // that was not handed over cannot name one of the child's own handles.
-  std::vector<HANDLE> padding;
+  std::vector<win::ScopedHandle> padding;
   for (int i = 0; i < 200; ++i)
-    padding.push_back(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    padding.emplace_back(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
-  HANDLE listed = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  HANDLE other = ::CreateEventW(&inheritable, TRUE, FALSE, nullptr);
-  ASSERT_TRUE(listed && other);
+  win::ScopedHandle listed_event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  win::ScopedHandle other_event(::CreateEventW(&inheritable, TRUE, FALSE, nullptr));
+  ASSERT_TRUE(listed_event.IsValid() && other_event.IsValid());
+  HANDLE listed = listed_event.Get();
   const std::wstring listed_arg = L"handle:" + std::to_wstring(reinterpret_cast<uintptr_t>(listed));
-  const std::wstring other_arg = L"handle:" + std::to_wstring(reinterpret_cast<uintptr_t>(other));
+  const std::wstring other_arg =
+      L"handle:" + std::to_wstring(reinterpret_cast<uintptr_t>(other_event.Get()));
 
   LaunchOptions list_only;
   list_only.inherited_handles = {listed};
@@ -225,22 +251,19 @@ TEST(LaunchProcess, InheritsListedHandlesOnly) {
     // "list" made the listed handle inheritable: reset for the next rows.
     ::SetHandleInformation(listed, HANDLE_FLAG_INHERIT, 0);
   }
-  ::CloseHandle(listed);
-  ::CloseHandle(other);
-  for (HANDLE h : padding)
-    ::CloseHandle(h);
 }
 
 TEST(LaunchProcess, JobOptionPlacesTheChildBeforeItRuns) {
-  HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
-  ASSERT_NE(job, nullptr);
+  win::ScopedHandle job(::CreateJobObjectW(nullptr, nullptr));
+  ASSERT_TRUE(job.IsValid());
   LaunchOptions options;
-  options.job = job;
+  options.job = job.Get();
   const FilePath out = TempFile(L"job");
   Process child = LaunchProcess(RecordCommand(out), options);
+  testing_support::ProcessGuard guard(child.Handle());
   ASSERT_TRUE(child.IsValid());
   BOOL in_this_job = FALSE;
-  EXPECT_TRUE(::IsProcessInJob(child.Handle(), job, &in_this_job));
+  EXPECT_TRUE(::IsProcessInJob(child.Handle(), job.Get(), &in_this_job));
   EXPECT_TRUE(in_this_job);
   int code = -1;
   EXPECT_TRUE(child.WaitForExit(&code));
@@ -250,7 +273,6 @@ TEST(LaunchProcess, JobOptionPlacesTheChildBeforeItRuns) {
   // Without the option the child is in a job only if the launcher is.
   Report report = RunRecorded(LaunchOptions());
   EXPECT_EQ(report["in_job"], InAnyJob(::GetCurrentProcess()) ? "1" : "0");
-  ::CloseHandle(job);
 }
 
 // Runs only as the child of JobOptions_BreakawayLeavesTheLaunchersJob, inside
@@ -266,6 +288,7 @@ TEST(LaunchProcess, BreakawayHelper) {
   for (const char* c = out; *c; ++c)
     out_path.push_back(static_cast<wchar_t>(*c));
   Process child = LaunchProcess(RecordCommand(FilePath(out_path)), options);
+  testing_support::ProcessGuard guard(child.Handle());
   ASSERT_TRUE(child.IsValid());
   int code = -1;
   ASSERT_TRUE(child.WaitForExit(&code));
@@ -273,12 +296,12 @@ TEST(LaunchProcess, BreakawayHelper) {
 }
 
 TEST(LaunchProcess, BreakawayLeavesTheLaunchersJob) {
-  HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
-  ASSERT_NE(job, nullptr);
+  win::ScopedHandle job(::CreateJobObjectW(nullptr, nullptr));
+  ASSERT_TRUE(job.IsValid());
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
-  ASSERT_TRUE(
-      ::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits)));
+  ASSERT_TRUE(::SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits,
+                                        sizeof(limits)));
   wchar_t self[MAX_PATH];
   ::GetModuleFileNameW(nullptr, self, MAX_PATH);
 
@@ -294,8 +317,9 @@ TEST(LaunchProcess, BreakawayLeavesTheLaunchersJob) {
     CommandLine command_line{FilePath(self)};
     command_line.AppendArgWide(L"--gtest_filter=LaunchProcess.BreakawayHelper");
     LaunchOptions options;
-    options.job = job;
+    options.job = job.Get();
     Process helper = LaunchProcess(command_line, options);
+    testing_support::ProcessGuard guard(helper.Handle());
     ::SetEnvironmentVariableW(L"LAUNCH_TEST_BREAKAWAY_OUT", nullptr);
     ::SetEnvironmentVariableW(L"LAUNCH_TEST_BREAKAWAY_MODE", nullptr);
     ASSERT_TRUE(helper.IsValid());
@@ -304,22 +328,6 @@ TEST(LaunchProcess, BreakawayLeavesTheLaunchersJob) {
     EXPECT_EQ(code, 0);
     EXPECT_EQ(ReadReport(out)["in_job"], c.in_job);
   }
-  ::CloseHandle(job);
-}
-
-TEST(LaunchProcess, UserTokenStartsTheChildAsThatUser) {
-  HANDLE own = nullptr;
-  ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, &own));
-  HANDLE primary = nullptr;
-  ASSERT_TRUE(::DuplicateTokenEx(own, TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation,
-                                 TokenPrimary, &primary));
-  ::CloseHandle(own);
-  LaunchOptions options;
-  options.user_token = primary;
-  options.hide_window = true;
-  Report report = RunRecorded(options);
-  EXPECT_EQ(report["show"], "0");
-  ::CloseHandle(primary);
 }
 
 TEST(LaunchProcess, FailuresGiveAnInvalidProcess) {
@@ -344,6 +352,7 @@ TEST(LaunchProcess, ThousandLaunchesLeakNoHandle) {
       CommandLine(ExeDir().Append(L"exit_code_child.exe")).GetCommandLineString() + L" 0";
   auto launch_once = [&] {
     Process child = LaunchProcess(command, LaunchOptions());
+    testing_support::ProcessGuard guard(child.Handle());
     return child.IsValid() && child.WaitForExit(nullptr);
   };
   // The first launch may create lasting process-wide state.

@@ -8,6 +8,7 @@
 #include "base/process/launch.h"
 #include "base/strings/utf_string_conversions.h"
 #include "gtest/gtest.h"
+#include "testing/process_guard.h"
 
 namespace base {
 namespace {
@@ -18,6 +19,8 @@ FilePath ChildPath(const wchar_t* name) {
   const DWORD length = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH);
   return FilePath(std::wstring_view(buffer, length)).DirName().Append(name);
 }
+
+using testing_support::ProcessGuard;
 
 Process StartChild(const wchar_t* name, std::initializer_list<std::wstring> args) {
   CommandLine command_line(ChildPath(name));
@@ -40,6 +43,7 @@ TEST(Process, WaitForExit_RoundTripsExitCodes) {
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.expected);
     Process child = StartChild(L"exit_code_child.exe", {c.arg});
+    ProcessGuard guard(child.Handle());
     ASSERT_TRUE(child.IsValid());
     int code = 12345;
     EXPECT_TRUE(child.WaitForExit(&code));
@@ -54,6 +58,7 @@ TEST(Process, WaitForExit_RoundTripsExitCodes) {
 
 TEST(Process, WaitForExitWithTimeout_TimesOutThenReturnsCode) {
   Process child = StartChild(L"sleep_child.exe", {L"3000", L"7"});
+  ProcessGuard guard(child.Handle());
   ASSERT_TRUE(child.IsValid());
   const TimeDelta short_waits[] = {TimeDelta::FromMilliseconds(100), TimeDelta(),
                                    TimeDelta::FromMilliseconds(-5)};
@@ -73,6 +78,7 @@ TEST(Process, WaitForExitWithTimeout_TimesOutThenReturnsCode) {
 
 TEST(Process, Open_ValidForLiveChildInvalidForMissingId) {
   Process child = StartChild(L"sleep_child.exe", {L"60000"});
+  ProcessGuard guard(child.Handle());
   ASSERT_TRUE(child.IsValid());
   Process opened = Process::Open(child.Pid());
   EXPECT_TRUE(opened.IsValid());
@@ -85,11 +91,8 @@ TEST(Process, Open_ValidForLiveChildInvalidForMissingId) {
   const ProcessId missing[] = {0, 0x7FFFFFF0};
   for (ProcessId pid : missing) {
     SCOPED_TRACE(pid);
-    HANDLE raw = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
-    if (raw) {
-      ::CloseHandle(raw);
+    if (win::ScopedHandle(::OpenProcess(SYNCHRONIZE, FALSE, pid)).IsValid())
       continue;
-    }
     Process process = Process::Open(pid);
     EXPECT_FALSE(process.IsValid());
     EXPECT_EQ(process.Pid(), 0u);
@@ -101,6 +104,7 @@ TEST(Process, Open_ValidForLiveChildInvalidForMissingId) {
 
 TEST(Process, Terminate_SetsTheGivenCodeOrKeepsTheRealOne) {
   Process running = StartChild(L"sleep_child.exe", {L"60000"});
+  ProcessGuard running_guard(running.Handle());
   ASSERT_TRUE(running.IsValid());
   EXPECT_TRUE(running.Terminate(42, true));
   int code = 0;
@@ -108,6 +112,7 @@ TEST(Process, Terminate_SetsTheGivenCodeOrKeepsTheRealOne) {
   EXPECT_EQ(code, 42);
 
   Process ended = StartChild(L"exit_code_child.exe", {L"3"});
+  ProcessGuard ended_guard(ended.Handle());
   ASSERT_TRUE(ended.IsValid());
   ASSERT_TRUE(ended.WaitForExit(nullptr));
   EXPECT_TRUE(ended.Terminate(9, false));
@@ -117,6 +122,7 @@ TEST(Process, Terminate_SetsTheGivenCodeOrKeepsTheRealOne) {
 
 TEST(Process, MoveTransfersOwnership) {
   Process child = StartChild(L"exit_code_child.exe", {L"4"});
+  ProcessGuard guard(child.Handle());
   ASSERT_TRUE(child.IsValid());
   const ProcessId pid = child.Pid();
   Process moved(std::move(child));
@@ -150,6 +156,7 @@ TEST(ProcessWithTracker, LaunchWaitAndExitReachTheTracker) {
     SCOPED_TRACE(terminate);
     const CommandLine& command_line = terminate ? terminated : waited;
     Process child = LaunchProcess(command_line, LaunchOptions());
+    ProcessGuard guard(child.Handle());
     ASSERT_TRUE(child.IsValid());
     std::string recorded;
     EXPECT_TRUE(tracker->GetLaunchedCommandLine(child.Pid(), &recorded));

@@ -21,28 +21,47 @@ bool IsOpen(HANDLE handle) {
   return ::GetHandleInformation(handle, &flags) != 0;
 }
 
-TEST(ScopedHandle, InvalidValuesLeaveHolderEmpty) {
+// Set and the constructor: null and INVALID_HANDLE_VALUE leave the holder
+// empty; the old handle is closed unless it is the value set again (which is
+// neither closed nor tracked twice); the thread's last error is kept.
+TEST(ScopedHandle, SetClosesTheOldHandleAndKeepsTheLastError) {
+  constexpr DWORD kError = ERROR_FILE_NOT_FOUND;
+  enum NewValue { kNull, kInvalid, kFresh, kHeld };
   const struct {
-    HANDLE value;
     const char* name;
+    bool start_with_handle;
+    NewValue value;
   } cases[] = {
-      {nullptr, "null"},
-      {INVALID_HANDLE_VALUE, "INVALID_HANDLE_VALUE"},
+      {"empty holder adopts", false, kFresh},
+      {"empty holder, null", false, kNull},
+      {"empty holder, INVALID_HANDLE_VALUE", false, kInvalid},
+      {"old handle closed, new adopted", true, kFresh},
+      {"old handle closed, null empties", true, kNull},
+      {"old handle closed, INVALID_HANDLE_VALUE empties", true, kInvalid},
+      {"held value set again: nothing happens", true, kHeld},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    ScopedHandle constructed(c.value);
-    EXPECT_FALSE(constructed.IsValid());
-    EXPECT_EQ(nullptr, constructed.Get());
-
-    // On a holder with a handle: the old one is closed, the holder empty.
-    HANDLE old_handle = NewEvent();
+    HANDLE old_handle = c.start_with_handle ? NewEvent() : nullptr;
     ScopedHandle holder(old_handle);
-    ASSERT_TRUE(holder.IsValid());
-    holder.Set(c.value);
-    EXPECT_FALSE(holder.IsValid());
-    EXPECT_EQ(nullptr, holder.Get());
-    EXPECT_FALSE(IsOpen(old_handle));
+    HANDLE value = c.value == kFresh     ? NewEvent()
+                   : c.value == kHeld    ? old_handle
+                   : c.value == kInvalid ? INVALID_HANDLE_VALUE
+                                         : nullptr;
+    const HANDLE expected = c.value == kFresh || c.value == kHeld ? value : nullptr;
+    ::SetLastError(kError);
+    holder.Set(value);
+    EXPECT_EQ(kError, ::GetLastError());
+    EXPECT_EQ(expected, holder.Get());
+    EXPECT_EQ(expected != nullptr, holder.IsValid());
+    if (old_handle) {
+      EXPECT_EQ(c.value == kHeld, IsOpen(old_handle));
+    }
+    if (!expected) {
+      ScopedHandle constructed(value);
+      EXPECT_FALSE(constructed.IsValid());
+      EXPECT_EQ(nullptr, constructed.Get());
+    }
   }
 }
 
@@ -57,43 +76,6 @@ TEST(ScopedHandle, CloseClosesOnceAndEmpties) {
   // A second Close on the empty holder does nothing (no failed close).
   holder.Close();
   EXPECT_FALSE(holder.IsValid());
-}
-
-TEST(ScopedHandle, SetOfHeldValueDoesNothing) {
-  HANDLE handle = NewEvent();
-  ScopedHandle holder(handle);
-  // Adopting the held value again would be a double adoption if it were
-  // reported; it must neither close nor re-track.
-  holder.Set(handle);
-  EXPECT_EQ(handle, holder.Get());
-  EXPECT_TRUE(IsOpen(handle));
-}
-
-TEST(ScopedHandle, SetKeepsTheThreadsLastError) {
-  constexpr DWORD kError = ERROR_FILE_NOT_FOUND;
-  const struct {
-    bool start_with_handle;
-    bool set_valid;
-    const char* name;
-  } cases[] = {
-      {false, true, "empty holder adopts"},
-      {true, true, "old handle closed, new adopted"},
-      {true, false, "old handle closed, holder emptied"},
-      {false, false, "nothing to do at all"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    HANDLE old_handle = c.start_with_handle ? NewEvent() : nullptr;
-    ScopedHandle holder(old_handle);
-    HANDLE new_handle = c.set_valid ? NewEvent() : nullptr;
-    ::SetLastError(kError);
-    holder.Set(new_handle);
-    EXPECT_EQ(kError, ::GetLastError());
-    EXPECT_EQ(new_handle, holder.Get());
-    if (old_handle != nullptr) {
-      EXPECT_FALSE(IsOpen(old_handle));
-    }
-  }
 }
 
 TEST(ScopedHandle, TakeHandsOverAnUntrackedHandle) {

@@ -76,29 +76,32 @@ int wmain(int argc, wchar_t** argv) {
   }
   PrintTree("installed before the update", root);
 
+  // The updater's errors reach its log, which is shown; its standard error
+  // (where errors go too) would only interleave with this report.
+  UpdateOptions quiet;
+  quiet.capture_output = true;
+
   // 1. Package mode, with an old client that takes 1.5 s to exit.
-  PROCESS_INFORMATION old_client = {};
-  if (!Start(Quote(BinDir() + L"\\client_old.exe") + L" 1500", &old_client))
+  ChildProcess old_client(Quote(BinDir() + L"\\client_old.exe") + L" 1500");
+  if (!old_client.started())
     return 1;
-  std::wstring args = L"--pid=" + std::to_wstring(old_client.dwProcessId) + L" --root_dir=" +
+  std::wstring args = L"--pid=" + std::to_wstring(old_client.pid()) + L" --root_dir=" +
                       Quote(root) + L" --unzip=" + Quote(package);
-  UpdateRun packaged = RunUpdater(args);
-  CloseHandle(old_client.hThread);
-  CloseHandle(old_client.hProcess);
+  UpdateRun packaged = RunUpdater(args, quiet);
   PrintRun("package mode, old client running", packaged);
   PrintTree("installed after the package update", root);
 
   // 2. Staged mode.
   if (!InstallVersion(root + L"\\zeltorcg_update_tmp\\Client", "3"))
     return 1;
-  UpdateRun staged = RunUpdater(L"--pid=0 --root_dir=" + Quote(root));
+  UpdateRun staged = RunUpdater(L"--pid=0 --root_dir=" + Quote(root), quiet);
   PrintRun("staged mode", staged);
   PrintTree("installed after the staged update", root);
 
   // 3. A corrupt package: the update fails, the user sees the dialog.
   const std::wstring corrupt = base + L"\\client-4.7z";
   WriteFileBytes(corrupt, "this is not an archive");
-  UpdateOptions options;
+  UpdateOptions options = quiet;
   options.expect_dialog = true;
   if (argc > 2)
     options.screenshot_request = argv[2];

@@ -189,14 +189,6 @@ uint64_t TreeHash(const std::wstring& root) {
   return hash;
 }
 
-bool Start(const std::wstring& command_line, PROCESS_INFORMATION* info) {
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  std::wstring mutable_line = command_line;
-  return CreateProcessW(nullptr, mutable_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, info) != 0;
-}
-
 RunResult Run(const std::wstring& command_line,
               const std::wstring& cwd,
               DWORD timeout_ms,
@@ -204,30 +196,19 @@ RunResult Run(const std::wstring& command_line,
   RunResult result;
   SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
   HANDLE read_end = nullptr, write_end = nullptr;
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  if (capture_output && CreatePipe(&read_end, &write_end, &inheritable, 0)) {
+  if (capture_output && CreatePipe(&read_end, &write_end, &inheritable, 0))
     SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = write_end;
-    startup.hStdError = write_end;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  }
-  std::wstring mutable_line = command_line;
-  PROCESS_INFORMATION info = {};
+  StartOptions options;
+  options.cwd = cwd;
+  options.output = write_end;
+  options.creation_flags = CREATE_NO_WINDOW;
   auto begin = std::chrono::steady_clock::now();
-  result.started = CreateProcessW(nullptr, mutable_line.data(), nullptr, nullptr,
-                                  write_end != nullptr, CREATE_NO_WINDOW, nullptr,
-                                  cwd.empty() ? nullptr : cwd.c_str(), &startup, &info) != 0;
+  ChildProcess child(command_line, options);
   if (write_end)
     CloseHandle(write_end);
-  if (!result.started) {
-    if (read_end)
-      CloseHandle(read_end);
-    return result;
-  }
+  result.started = child.started();
   std::thread reader;
-  if (read_end) {
+  if (read_end && result.started) {
     reader = std::thread([read_end, &result] {
       char buffer[4096];
       DWORD read = 0;
@@ -236,25 +217,45 @@ RunResult Run(const std::wstring& command_line,
       }
     });
   }
-  result.finished = WaitForSingleObject(info.hProcess, timeout_ms) == WAIT_OBJECT_0;
-  if (!result.finished) {
-    TerminateProcess(info.hProcess, 1);
-    WaitForSingleObject(info.hProcess, 5000);
+  if (result.started) {
+    result.finished = child.WaitForExit(timeout_ms);
+    if (!result.finished)
+      child.Terminate();
+    result.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    result.exit_code = child.ExitCode();
   }
-  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-  GetExitCodeProcess(info.hProcess, &result.exit_code);
   if (reader.joinable())
     reader.join();
   if (read_end)
     CloseHandle(read_end);
-  CloseHandle(info.hThread);
-  CloseHandle(info.hProcess);
   return result;
 }
 
-ChildProcess::ChildProcess(const std::wstring& command_line) {
-  if (!Start(command_line, &info_))
+ChildProcess::ChildProcess(const std::wstring& command_line, const StartOptions& options) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  if (options.output) {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = options.output;
+    startup.hStdError = options.output;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  }
+  std::wstring mutable_line = command_line;
+  if (!CreateProcessW(nullptr, mutable_line.data(), nullptr, nullptr, options.output != nullptr,
+                      options.creation_flags, nullptr,
+                      options.cwd.empty() ? nullptr : options.cwd.c_str(), &startup, &info_)) {
     info_ = {};
+  }
+}
+
+ChildProcess ChildProcess::Adopt(DWORD pid) {
+  ChildProcess child;
+  child.info_.hProcess =
+      OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (child.info_.hProcess)
+    child.info_.dwProcessId = pid;
+  return child;
 }
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept : info_(other.info_) {
@@ -278,6 +279,13 @@ bool ChildProcess::WaitForExit(DWORD timeout_ms) {
   return started() && WaitForSingleObject(info_.hProcess, timeout_ms) == WAIT_OBJECT_0;
 }
 
+DWORD ChildProcess::ExitCode() const {
+  DWORD code = STILL_ACTIVE;
+  if (started())
+    GetExitCodeProcess(info_.hProcess, &code);
+  return code;
+}
+
 void ChildProcess::Terminate(UINT exit_code) {
   if (!started())
     return;
@@ -289,7 +297,8 @@ void ChildProcess::Close() {
   if (!started())
     return;
   Terminate();
-  CloseHandle(info_.hThread);
+  if (info_.hThread)
+    CloseHandle(info_.hThread);
   CloseHandle(info_.hProcess);
   info_ = {};
 }
@@ -413,8 +422,7 @@ UpdateRun RunUpdater(const std::wstring& arguments, const UpdateOptions& options
   const std::wstring log_path = LogFilePath();
   const size_t before = ReadFileBytes(log_path).size();
 
-  PROCESS_INFORMATION helper = {};
-  bool helper_started = false;
+  ChildProcess helper;
   std::wstring report_path;
   if (options.expect_dialog) {
     report_path = MakeTempDir(L"dialog") + L"\\report.txt";
@@ -424,16 +432,13 @@ UpdateRun RunUpdater(const std::wstring& arguments, const UpdateOptions& options
     if (!options.screenshot_request.empty()) {
       helper_line += L" --screenshot-request " + Quote(options.screenshot_request);
     }
-    helper_started = Start(helper_line, &helper);
+    helper = ChildProcess(helper_line);
   }
   run.process = Run(Quote(UpdaterDir() + L"\\update.exe") + L" " + arguments, options.cwd,
-                    options.timeout_ms);
-  if (helper_started) {
-    if (WaitForSingleObject(helper.hProcess, 10000) != WAIT_OBJECT_0) {
-      TerminateProcess(helper.hProcess, 1);
-    }
-    CloseHandle(helper.hThread);
-    CloseHandle(helper.hProcess);
+                    options.timeout_ms, options.capture_output);
+  if (helper.started()) {
+    if (!helper.WaitForExit(10000))
+      helper.Terminate();
     run.dialog = ReadDialogReport(report_path);
   }
   std::string all = ReadFileBytes(log_path);

@@ -54,14 +54,19 @@ struct RunResult {
 };
 
 // Runs `command_line` (program quoted by the caller) in `cwd` (empty: ours),
-// waits at most `timeout_ms`, kills it after that.
+// waits at most `timeout_ms`, kills it after that. With `capture_output` its
+// standard output and error land in `output` instead of ours.
 RunResult Run(const std::wstring& command_line,
               const std::wstring& cwd = L"",
               DWORD timeout_ms = 120000,
               bool capture_output = false);
 
-// Starts a process and returns its handles without waiting.
-bool Start(const std::wstring& command_line, PROCESS_INFORMATION* info);
+// How a ChildProcess starts its program.
+struct StartOptions {
+  std::wstring cwd;          // its current folder; empty: ours
+  HANDLE output = nullptr;   // inheritable handle for its standard output and error; null: ours
+  DWORD creation_flags = 0;  // CreateProcessW's flags
+};
 
 // A process a test started: ended (TerminateProcess) and closed when this
 // object goes, whatever the test's outcome. Move-only.
@@ -69,16 +74,22 @@ class ChildProcess {
  public:
   ChildProcess() = default;
   // Starts `command_line`; started() tells whether that worked.
-  explicit ChildProcess(const std::wstring& command_line);
+  explicit ChildProcess(const std::wstring& command_line, const StartOptions& options = {});
   ChildProcess(ChildProcess&& other) noexcept;
   ChildProcess& operator=(ChildProcess&& other) noexcept;
   ~ChildProcess();
+
+  // Takes charge of the running process `pid` that a program under test
+  // started, as if this test had started it; not started() when it is gone.
+  static ChildProcess Adopt(DWORD pid);
 
   bool started() const { return info_.hProcess != nullptr; }
   HANDLE handle() const { return info_.hProcess; }
   DWORD pid() const { return info_.dwProcessId; }
   // True when the process ended within `timeout_ms`.
   bool WaitForExit(DWORD timeout_ms);
+  // Its exit code; STILL_ACTIVE while it runs.
+  DWORD ExitCode() const;
   // Ends the process with `exit_code` and waits until it has ended.
   void Terminate(UINT exit_code = 1);
 
@@ -139,6 +150,7 @@ struct UpdateOptions {
   std::wstring screenshot_request;  // Windows path of a request file, or empty
   DWORD timeout_ms = 120000;
   std::wstring cwd;
+  bool capture_output = false;  // the updater's standard error into process.output, not ours
 };
 
 // Runs UpdaterDir()'s update.exe with `arguments` (already quoted), waits for it and gathers

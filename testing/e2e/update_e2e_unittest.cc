@@ -120,13 +120,11 @@ TEST_F(UpdaterTest, PackageMode_OverwritesAddsDeletesPackageAndStartsClient) {
   const std::wstring root = work_ + L"\\root";
   Install(root + L"\\Client", "1");
   const std::wstring package = Package("2");
-  PROCESS_INFORMATION old_client = {};
-  ASSERT_TRUE(Start(Quote(BinDir() + L"\\client_old.exe") + L" 300", &old_client));
-  const int pid = static_cast<int>(old_client.dwProcessId);
+  ChildProcess old_client(Quote(BinDir() + L"\\client_old.exe") + L" 300");
+  ASSERT_TRUE(old_client.started());
+  const int pid = static_cast<int>(old_client.pid());
 
   UpdateRun run = RunUpdater(Args(pid, root, package));
-  CloseHandle(old_client.hThread);
-  CloseHandle(old_client.hProcess);
 
   ExpectSuccess(run);
   // The new version's files overwrite and add; files only in the old stay.
@@ -220,56 +218,47 @@ TEST_F(UpdaterTest, Log_EveryRunEndsWithTwoEmptyLinesAndAppends) {
   EXPECT_EQ(request->user, ToUtf8(user));
 }
 
-TEST_F(UpdaterTest, OldClient_ExitingAfterOneSecondIsAwaited) {
+// The updater waits for the process its --pid names, at most ten seconds,
+// then updates; an id that names no process is not waited for.
+TEST_F(UpdaterTest, OldClient_IsAwaitedAtMostTenSeconds) {
+  constexpr double kNoLimit = 1e9;
+  const struct {
+    const char* name;
+    const wchar_t* old_client;  // client_old.exe's argument; null: the pid names no process
+    const char* wait_line;      // null: no wait at all
+    DWORD old_exit;             // the old client's exit code right after the update
+    double min_seconds, max_seconds;
+  } cases[] = {
+      {"exits after one second", L"1000", "wait result 1", 0, 0.5, kNoLimit},
+      {"never exits", L"forever", "wait result 0", STILL_ACTIVE, 9.5, kNoLimit},
+      {"no such process", nullptr, nullptr, STILL_ACTIVE, 0, 9.0},
+  };
   const std::wstring root = work_ + L"\\root";
-  Install(root + L"\\Client", "1");
-  Install(root + L"\\zeltorcg_update_tmp\\Client", "2");
-  PROCESS_INFORMATION old_client = {};
-  ASSERT_TRUE(Start(Quote(BinDir() + L"\\client_old.exe") + L" 1000", &old_client));
-  UpdateRun run = RunUpdater(Args(static_cast<int>(old_client.dwProcessId), root, L""));
-  DWORD old_exit = STILL_ACTIVE;
-  GetExitCodeProcess(old_client.hProcess, &old_exit);
-  CloseHandle(old_client.hThread);
-  CloseHandle(old_client.hProcess);
+  size_t starts = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RemoveTree(root);
+    Install(root + L"\\Client", "1");
+    Install(root + L"\\zeltorcg_update_tmp\\Client", "2");
+    ChildProcess old_client;
+    int pid = 4000000;
+    if (c.old_client) {
+      old_client = ChildProcess(Quote(BinDir() + L"\\client_old.exe") + L" " + c.old_client);
+      ASSERT_TRUE(old_client.started());
+      pid = static_cast<int>(old_client.pid());
+    }
+    UpdateRun run = RunUpdater(Args(pid, root, L""));
+    EXPECT_EQ(old_client.ExitCode(), c.old_exit);
+    old_client.Terminate(0);
 
-  ExpectSuccess(run);
-  const LogLine* wait = FindLine(run, "wait result ");
-  ASSERT_NE(wait, nullptr);
-  EXPECT_EQ(wait->text, "wait result 1");
-  EXPECT_EQ(old_exit, 0u) << "the old client ended on its own";
-  EXPECT_GE(run.process.seconds, 0.5) << "the updater waited for the old client";
-}
-
-TEST_F(UpdaterTest, OldClient_NeverExitingIsGivenTenSecondsThenUpdateGoesOn) {
-  const std::wstring root = work_ + L"\\root";
-  Install(root + L"\\Client", "1");
-  const std::wstring package = Package("2");
-  PROCESS_INFORMATION old_client = {};
-  ASSERT_TRUE(Start(Quote(BinDir() + L"\\client_old.exe") + L" forever", &old_client));
-  UpdateRun run = RunUpdater(Args(static_cast<int>(old_client.dwProcessId), root, package));
-  TerminateProcess(old_client.hProcess, 0);
-  CloseHandle(old_client.hThread);
-  CloseHandle(old_client.hProcess);
-
-  ExpectSuccess(run);
-  const LogLine* wait = FindLine(run, "wait result ");
-  ASSERT_NE(wait, nullptr);
-  EXPECT_EQ(wait->text, "wait result 0");
-  EXPECT_GE(run.process.seconds, 9.5);
-  EXPECT_EQ(ReadFileBytes(root + L"\\Client\\version.txt"), "2\n");
-}
-
-TEST_F(UpdaterTest, Pid_OfMissingProcessIsNotAwaited) {
-  const std::wstring root = work_ + L"\\root";
-  Install(root + L"\\Client", "1");
-  Install(root + L"\\zeltorcg_update_tmp\\Client", "2");
-  // A process that ran and ended: its id names nothing now.
-  RunResult gone = e2e::Run(Quote(BinDir() + L"\\client_old.exe") + L" 0");
-  ASSERT_TRUE(gone.finished);
-  UpdateRun run = RunUpdater(L"--pid=4000000 --root_dir=" + Quote(root));
-  ExpectSuccess(run);
-  EXPECT_EQ(FindLine(run, "wait result"), nullptr);
-  EXPECT_LT(run.process.seconds, 9.0);
+    ExpectSuccess(run);
+    EXPECT_EQ(ReadFileBytes(root + L"\\Client\\version.txt"), "2\n");
+    const LogLine* wait = FindLine(run, "wait result ");
+    EXPECT_EQ(wait ? wait->text : "(none)", c.wait_line ? c.wait_line : "(none)");
+    EXPECT_GE(run.process.seconds, c.min_seconds);
+    EXPECT_LT(run.process.seconds, c.max_seconds);
+    ClientStarts(++starts);  // the client must have run before its folder is replaced
+  }
 }
 
 TEST_F(UpdaterTest, Pid_BadValuesCountAsAbsentAndAreReported) {
@@ -315,16 +304,13 @@ TEST_F(UpdaterTest, Unpacker_MissingFailsWithDialogAndKeepsPackage) {
   const uint64_t before = TreeHash(root);
 
   // RunUpdater starts the updater beside the test; this one lies elsewhere.
-  PROCESS_INFORMATION helper = {};
   const std::wstring report = work_ + L"\\dialog.txt";
-  ASSERT_TRUE(Start(Quote(BinDir() + L"\\dialog_helper.exe") + L" --result " + Quote(report) +
-                        L" --wait-ms 60000",
-                    &helper));
+  ChildProcess helper(Quote(BinDir() + L"\\dialog_helper.exe") + L" --result " + Quote(report) +
+                      L" --wait-ms 60000");
+  ASSERT_TRUE(helper.started());
   const size_t log_before = ReadFileBytes(LogFilePath()).size();
   RunResult result = e2e::Run(Quote(lonely + L"\\update.exe") + L" " + Args(0, root, package));
-  WaitForSingleObject(helper.hProcess, 10000);
-  CloseHandle(helper.hThread);
-  CloseHandle(helper.hProcess);
+  helper.WaitForExit(10000);
   UpdateRun run;
   run.process = result;
   run.log = ReadFileBytes(LogFilePath()).substr(log_before);

@@ -75,11 +75,7 @@ TEST(UpdaterSoak, AlternatingModesInstallEveryVersionExactly) {
       auto records = ReadClientRecords(work + L"\\starts.txt");
       if (records.size() < static_cast<size_t>(i))
         continue;
-      HANDLE started = OpenProcess(SYNCHRONIZE, FALSE, std::stoul(records.back()["pid"]));
-      if (started) {
-        WaitForSingleObject(started, 5000);
-        CloseHandle(started);
-      }
+      ChildProcess::Adopt(std::stoul(records.back()["pid"])).WaitForExit(5000);
       break;
     }
   }
