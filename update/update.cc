@@ -27,12 +27,19 @@ constexpr int kUnpackerFailedLine = 105;
 
 constexpr char kClientExe[] = "ZeltorCloudPlay.exe";
 
+// How long an updater waits for another one at work on the same folder.
+constexpr unsigned long kInstallLockWaitMs = 5 * 60 * 1000;
+
+// Longer staged paths cannot be renamed by the plain (not \\?\-prefixed) calls.
+constexpr size_t kMaxMovablePath = 260;
+
 // Test builds can hold the updater at a step boundary, so that a test can end
 // the process exactly there: when ZELTORCG_UPDATE_TEST_PAUSE names the step,
 // the updater sets the event kTestPauseEvent (if a test made it) and waits
 // until it is ended.
 void PauseForTest([[maybe_unused]] const wchar_t* step) {
 #if defined(UPDATE_TEST_PAUSES)
+  constexpr wchar_t kTestPauseEvent[] = L"Local\\ZeltorCloudGame2.update.test-pause";
   wchar_t wanted[64];
   const DWORD length = GetEnvironmentVariableW(L"ZELTORCG_UPDATE_TEST_PAUSE", wanted, 64);
   if (length == 0 || length >= 64 || std::wstring(wanted, length) != step)
@@ -42,6 +49,11 @@ void PauseForTest([[maybe_unused]] const wchar_t* step) {
     SetEvent(paused.Get());
   Sleep(INFINITE);
 #endif
+}
+
+// The name the installed client is moved aside to during a staged update.
+base::FilePath PreviousClientDir(const std::wstring& root_dir) {
+  return base::FilePath(root_dir).AppendASCII("zeltorcg_update_old");
 }
 
 // Renames `path` to a fresh trash name beside it. Whatever stands under a
@@ -75,80 +87,32 @@ void DeleteLeftovers(const base::FilePath& dir, const std::wstring& prefix) {
   }
 }
 
-}  // namespace
-
-bool RunUpdate(int32_t pid, const std::wstring& root_dir, const std::wstring& package) {
-  if (pid > 0) {
-    base::Process client = base::Process::Open(static_cast<base::ProcessId>(pid));
-    if (client.IsValid()) {
-      const bool ended = client.WaitForExitWithTimeout(base::Milliseconds(10000), nullptr);
-      LOG_AT(INFO, kWaitResultLine) << "wait result " << ended;
-    }
+// True when the staged client can be installed: the root references no parent
+// directory, and the staged directory exists, has a path short enough to move
+// (below kMaxMovablePath units), is not empty and holds ZeltorCloudPlay.exe.
+// Otherwise logs an ERROR naming the path.
+bool StagedVersionUsable(const std::wstring& root_dir) {
+  const base::FilePath staged = StagedClientDir(root_dir);
+  const base::FilePath exe = staged.AppendASCII(kClientExe);
+  if (base::FilePath(root_dir).ReferencesParent()) {
+    LOG(ERROR) << "root directory references a parent directory, installation kept: " << root_dir;
+  } else if (!base::DirectoryExists(staged)) {
+    LOG(ERROR) << "staged client directory missing, installation kept: " << staged;
+  } else if (staged.value().size() >= kMaxMovablePath) {
+    LOG(ERROR) << "staged client directory path too long to move, installation kept: " << staged;
+  } else if (base::IsDirectoryEmpty(staged)) {
+    LOG(ERROR) << "staged client directory empty, installation kept: " << staged;
+  } else if (!base::PathExists(exe) || base::DirectoryExists(exe)) {
+    LOG(ERROR) << "staged client program missing, installation kept: " << exe;
+  } else {
+    return true;
   }
-  return InstallNewVersion(root_dir, package);
-}
-
-bool InstallNewVersion(const std::wstring& root_dir, const std::wstring& package) {
-  // One update at a time per installation: a second updater for the same
-  // folder would move away what the first is moving into place.
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, InstallLockName(root_dir).c_str());
-  const DWORD create_error = GetLastError();
-  const base::win::ScopedHandle lock(mutex);
-  if (!lock.IsValid()) {
-    LOG(ERROR) << "cannot create the installation lock, error " << create_error;
-    return false;
-  }
-  const DWORD waited = WaitForSingleObject(lock.Get(), kInstallLockWaitMs);
-  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
-    LOG(ERROR) << "another update of " << root_dir << " is still running, giving up";
-    return false;
-  }
-  const bool updated = package.empty() ? InstallStagedVersion(root_dir)
-                                       : UnpackPackage(root_dir, package) && LaunchClient(root_dir);
-  ReleaseMutex(lock.Get());
-  return updated;
-}
-
-bool InstallStagedVersion(const std::wstring& root_dir) {
-  if (!ReplaceClientDirectory(root_dir))
-    return false;
-  if (!LaunchClient(root_dir)) {
-    RestorePreviousVersion(root_dir, true);
-    return false;
-  }
-  PauseForTest(L"after-launch");
-  RemoveOldVersions(root_dir);
-  return true;
-}
-
-bool ReplaceClientDirectory(const std::wstring& root_dir) {
-  if (!StagedVersionUsable(root_dir))
-    return false;
-  bool aside = false;
-  for (int attempt = 0; attempt < 5 && !aside; ++attempt) {
-    Sleep(10);
-    aside = MoveInstalledClientAside(root_dir);
-    LOG_AT(INFO, kDeleteResultLine)
-        << "delete file result:" << aside << "," << InstalledClientDir(root_dir);
-  }
-  if (!aside) {
-    LOG(ERROR) << "installed client directory could not be moved aside, installation kept: "
-               << InstalledClientDir(root_dir);
-    return false;
-  }
-  PauseForTest(L"after-aside");
-  bool to_client_dir = false;
-  for (int attempt = 0; attempt < 8; ++attempt, to_client_dir = !to_client_dir) {
-    if (MoveStagedClient(root_dir, to_client_dir)) {
-      PauseForTest(L"after-move-in");
-      return true;
-    }
-    Sleep(20);
-  }
-  RestorePreviousVersion(root_dir, false);
   return false;
 }
 
+// One move attempt of the staged client directory, to root_dir itself or, with
+// `to_client_dir`, to root_dir\Client; both give root_dir\Client. Fails without
+// moving while anything stands under root_dir\Client.
 bool MoveStagedClient(const std::wstring& root_dir, bool to_client_dir) {
   const base::FilePath from = StagedClientDir(root_dir);
   const base::FilePath to = to_client_dir ? InstalledClientDir(root_dir) : base::FilePath(root_dir);
@@ -168,17 +132,10 @@ bool MoveStagedClient(const std::wstring& root_dir, bool to_client_dir) {
   return moved;
 }
 
-bool LaunchClient(const std::wstring& root_dir) {
-  // Plain text, no path join: the root is used exactly as the client gave it.
-  const std::wstring command_line = L"\"" + root_dir + L"\\Client\\ZeltorCloudPlay.exe\"";
-  base::LaunchOptions options;
-  options.breakaway_from_job = true;
-  const base::Process client = base::LaunchProcess(command_line, options);
-  LOG_AT(INFO, kLaunchClientLine) << "launch process vaild:" << client.IsValid()
-                                  << " path:" << command_line;
-  return client.IsValid();
-}
-
+// Renames PreviousClientDir back to root_dir\Client and logs an ERROR saying
+// so. With `new_version_installed`, the new version in root_dir\Client first
+// goes back to the staged name (or to the trash when its source is still
+// staged). Does nothing when there is no previous version.
 void RestorePreviousVersion(const std::wstring& root_dir, bool new_version_installed) {
   const base::FilePath client = InstalledClientDir(root_dir);
   const base::FilePath previous = PreviousClientDir(root_dir);
@@ -204,18 +161,14 @@ void RestorePreviousVersion(const std::wstring& root_dir, bool new_version_insta
   }
 }
 
-void RemoveOldVersions(const std::wstring& root_dir) {
-  const base::FilePath root(root_dir);
-  const base::FilePath previous = PreviousClientDir(root_dir);
-  if (base::PathExists(previous) && !MoveToTrash(previous))
-    LOG(WARNING) << "previous version not deleted: " << previous;
-  const std::wstring trash(base::kTrashSuffix);
-  DeleteLeftovers(root, previous.BaseName().value() + trash);
-  DeleteLeftovers(root, L"Client" + trash);
-  DeleteLeftovers(root, L"Client" + std::wstring(base::kCopySuffix));
-  DeleteLeftovers(StagedClientDir(root_dir).DirName(), L"Client" + trash);
-}
-
+// Extracts `package` over `root_dir` with the unpacker beside the executable
+// and deletes the package on success. False when the unpacker cannot start,
+// its exit code cannot be read, or it reports failure; the package is kept then.
+// The unpacker splits its own command line and reads no backslash escapes, so
+// its output switch is written as -o"<root>" verbatim after the arguments the
+// command-line builder quotes: quoted as one argument, a root with a blank or a
+// non-ASCII character would reach it split and it would extract nothing.
+//
 // Package mode: the unpacker writes the package's files below the root,
 // overwriting what is there and leaving files it does not carry. Only its exit
 // code tells success; a code that cannot be read counts as failure, so the
@@ -250,6 +203,8 @@ bool UnpackPackage(const std::wstring& root_dir, const std::wstring& package) {
   return true;
 }
 
+// The name of the installation lock of `root_dir`, a named mutex of the
+// session: one per folder, the same for every spelling of it.
 std::wstring InstallLockName(const std::wstring& root_dir) {
   // Kernel object names hold no backslash. The folder's volume serial number
   // and file index name it whatever the spelling (letter case, 8.3 names,
@@ -277,23 +232,108 @@ std::wstring InstallLockName(const std::wstring& root_dir) {
   return name;
 }
 
-bool StagedVersionUsable(const std::wstring& root_dir) {
-  const base::FilePath staged = StagedClientDir(root_dir);
-  const base::FilePath exe = staged.AppendASCII(kClientExe);
-  if (base::FilePath(root_dir).ReferencesParent()) {
-    LOG(ERROR) << "root directory references a parent directory, installation kept: " << root_dir;
-  } else if (!base::DirectoryExists(staged)) {
-    LOG(ERROR) << "staged client directory missing, installation kept: " << staged;
-  } else if (staged.value().size() >= kMaxMovablePath) {
-    LOG(ERROR) << "staged client directory path too long to move, installation kept: " << staged;
-  } else if (base::IsDirectoryEmpty(staged)) {
-    LOG(ERROR) << "staged client directory empty, installation kept: " << staged;
-  } else if (!base::PathExists(exe) || base::DirectoryExists(exe)) {
-    LOG(ERROR) << "staged client program missing, installation kept: " << exe;
-  } else {
-    return true;
+// Staged mode end to end: ReplaceClientDirectory, LaunchClient, and once the
+// new client runs, RemoveOldVersions. When the new client cannot be started,
+// the previous version is restored (RestorePreviousVersion) and it fails.
+bool InstallStagedVersion(const std::wstring& root_dir) {
+  if (!ReplaceClientDirectory(root_dir))
+    return false;
+  if (!LaunchClient(root_dir)) {
+    RestorePreviousVersion(root_dir, true);
+    return false;
   }
+  PauseForTest(L"after-launch");
+  RemoveOldVersions(root_dir);
+  return true;
+}
+
+// Package mode when `package` is non-empty (UnpackPackage, then LaunchClient),
+// else staged mode (InstallStagedVersion), holding the installation lock of
+// `root_dir` throughout; waits up to kInstallLockWaitMs for an updater already
+// at work there, and fails when it does not finish.
+bool InstallNewVersion(const std::wstring& root_dir, const std::wstring& package) {
+  // One update at a time per installation: a second updater for the same
+  // folder would move away what the first is moving into place.
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, InstallLockName(root_dir).c_str());
+  const DWORD create_error = GetLastError();
+  const base::win::ScopedHandle lock(mutex);
+  if (!lock.IsValid()) {
+    LOG(ERROR) << "cannot create the installation lock, error " << create_error;
+    return false;
+  }
+  const DWORD waited = WaitForSingleObject(lock.Get(), kInstallLockWaitMs);
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+    LOG(ERROR) << "another update of " << root_dir << " is still running, giving up";
+    return false;
+  }
+  const bool updated = package.empty() ? InstallStagedVersion(root_dir)
+                                       : UnpackPackage(root_dir, package) && LaunchClient(root_dir);
+  ReleaseMutex(lock.Get());
+  return updated;
+}
+
+}  // namespace
+
+bool RunUpdate(int32_t pid, const std::wstring& root_dir, const std::wstring& package) {
+  if (pid > 0) {
+    base::Process client = base::Process::Open(static_cast<base::ProcessId>(pid));
+    if (client.IsValid()) {
+      const bool ended = client.WaitForExitWithTimeout(base::Milliseconds(10000), nullptr);
+      LOG_AT(INFO, kWaitResultLine) << "wait result " << ended;
+    }
+  }
+  return InstallNewVersion(root_dir, package);
+}
+
+bool ReplaceClientDirectory(const std::wstring& root_dir) {
+  if (!StagedVersionUsable(root_dir))
+    return false;
+  bool aside = false;
+  for (int attempt = 0; attempt < 5 && !aside; ++attempt) {
+    Sleep(10);
+    aside = MoveInstalledClientAside(root_dir);
+    LOG_AT(INFO, kDeleteResultLine)
+        << "delete file result:" << aside << "," << InstalledClientDir(root_dir);
+  }
+  if (!aside) {
+    LOG(ERROR) << "installed client directory could not be moved aside, installation kept: "
+               << InstalledClientDir(root_dir);
+    return false;
+  }
+  PauseForTest(L"after-aside");
+  bool to_client_dir = false;
+  for (int attempt = 0; attempt < 8; ++attempt, to_client_dir = !to_client_dir) {
+    if (MoveStagedClient(root_dir, to_client_dir)) {
+      PauseForTest(L"after-move-in");
+      return true;
+    }
+    Sleep(20);
+  }
+  RestorePreviousVersion(root_dir, false);
   return false;
+}
+
+bool LaunchClient(const std::wstring& root_dir) {
+  // Plain text, no path join: the root is used exactly as the client gave it.
+  const std::wstring command_line = L"\"" + root_dir + L"\\Client\\ZeltorCloudPlay.exe\"";
+  base::LaunchOptions options;
+  options.breakaway_from_job = true;
+  const base::Process client = base::LaunchProcess(command_line, options);
+  LOG_AT(INFO, kLaunchClientLine) << "launch process vaild:" << client.IsValid()
+                                  << " path:" << command_line;
+  return client.IsValid();
+}
+
+void RemoveOldVersions(const std::wstring& root_dir) {
+  const base::FilePath root(root_dir);
+  const base::FilePath previous = PreviousClientDir(root_dir);
+  if (base::PathExists(previous) && !MoveToTrash(previous))
+    LOG(WARNING) << "previous version not deleted: " << previous;
+  const std::wstring trash(base::kTrashSuffix);
+  DeleteLeftovers(root, previous.BaseName().value() + trash);
+  DeleteLeftovers(root, L"Client" + trash);
+  DeleteLeftovers(root, L"Client" + std::wstring(base::kCopySuffix));
+  DeleteLeftovers(StagedClientDir(root_dir).DirName(), L"Client" + trash);
 }
 
 base::FilePath InstalledClientDir(const std::wstring& root_dir) {
@@ -302,10 +342,6 @@ base::FilePath InstalledClientDir(const std::wstring& root_dir) {
 
 base::FilePath StagedClientDir(const std::wstring& root_dir) {
   return base::FilePath(root_dir).AppendASCII("zeltorcg_update_tmp").AppendASCII("Client");
-}
-
-base::FilePath PreviousClientDir(const std::wstring& root_dir) {
-  return base::FilePath(root_dir).AppendASCII("zeltorcg_update_old");
 }
 
 int32_t PidFromSwitchValue(const std::wstring& raw) {
