@@ -1,12 +1,11 @@
 #include "base/base_paths_win.h"
 
-#include <stdlib.h>
-
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "base/environment.h"
+#include "base/os_paths.h"
 #include "base/path_service.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/windows_types.h"
@@ -32,25 +31,6 @@ bool GetShellFolder(int csidl, FilePath* result) {
     return false;
   *result = FilePath(buffer);
   return true;
-}
-
-bool GetTempDirectoryPath(FilePath* result) {
-  wchar_t buffer[MAX_PATH + 1] = {};
-  const DWORD length = ::GetTempPathW(MAX_PATH, buffer);
-  if (length == 0 || length >= MAX_PATH)
-    return false;
-  *result = FilePath(std::wstring_view(buffer, length)).StripTrailingSeparators();
-  return true;
-}
-
-FilePath GetHomeDirectoryPath() {
-  FilePath profile;
-  if (GetShellFolder(CSIDL_PROFILE, &profile) && !profile.empty())
-    return profile;
-  FilePath temp;
-  if (GetTempDirectoryPath(&temp))
-    return temp;
-  return FilePath(L"C:\\");
 }
 
 bool GetApplicationShortcutsPath(FilePath* result) {
@@ -217,11 +197,11 @@ bool BasePathProvider(int key, FilePath* result) {
         return false;
       break;
     case DIR_TEMP:
-      if (!GetTempDirectoryPath(&path))
+      if (!GetTempDir(&path))
         return false;
       break;
     case DIR_HOME:
-      path = GetHomeDirectoryPath();
+      path = GetHomeDir();
       break;
     case DIR_TEST_DATA:
       if (!GetJoinedPath(DIR_EXE_GRANDPARENT, {"base", "test", "data"}, &path))
@@ -247,23 +227,6 @@ bool GetModuleFilePath(void* module, size_t buffer_units, FilePath* result) {
     return false;
   *result = FilePath(std::wstring_view(buffer.data(), length));
   return true;
-}
-
-bool GetCurrentDirectoryPath(FilePath* result) {
-  wchar_t buffer[MAX_PATH + 1] = {};
-  const DWORD length = ::GetCurrentDirectoryW(MAX_PATH, buffer);
-  // A result of MAX_PATH or more is the size the directory would need.
-  if (length == 0 || length >= MAX_PATH)
-    return false;
-  *result = FilePath(std::wstring_view(buffer, length)).StripTrailingSeparators();
-  return true;
-}
-
-FilePath MakeAbsolutePath(const FilePath& path) {
-  wchar_t buffer[MAX_PATH] = {};
-  if (!::_wfullpath(buffer, path.value().c_str(), MAX_PATH))
-    return FilePath();
-  return FilePath(buffer);
 }
 
 }  // namespace internal

@@ -3,6 +3,7 @@
 #include <unordered_map>
 
 #include "base/base_paths_win.h"
+#include "base/os_paths.h"
 #include "base/synchronization/lock.h"
 
 namespace base {
@@ -39,7 +40,7 @@ PathServiceData& GetPathData() {
 bool PathService::Get(int key, FilePath* result) {
   // The current directory can change at any time, so it is never cached.
   if (key == DIR_CURRENT)
-    return internal::GetCurrentDirectoryPath(result);
+    return GetCurrentDirectory(result);
 
   PathServiceData& data = GetPathData();
 
@@ -73,7 +74,7 @@ bool PathService::Get(int key, FilePath* result) {
     return false;
 
   if (path.ReferencesParent()) {
-    path = internal::MakeAbsolutePath(path);
+    path = MakeAbsoluteFilePath(path);
     if (path.empty())
       return false;
   }

@@ -38,17 +38,22 @@ function(add_wine_test target)
 endfunction()
 
 # One library per component: the sources matching GLOB, minus the tests
-# (*_unittest.cc), which become the program <name>_unittests.
-#   base_component(base_strings GLOB *.cc *.h PUBLIC base_logging
+# (*_unittest.cc), which become the program <name>_unittests; EXCLUDE names
+# files of the folder that belong to another target.
+#   base_component(base_strings GLOB *.cc *.h [EXCLUDE ...] PUBLIC base_logging
 #                  TEST_DEPS ... [TEST_MAIN] [XVFB])
 # TEST_MAIN means the tests bring their own main() instead of gtest_main.
 function(base_component name)
-  cmake_parse_arguments(A "TEST_MAIN;XVFB" "ALIAS" "GLOB;PUBLIC;PRIVATE;TEST_DEPS;TEST_SOURCES" ${ARGN})
+  cmake_parse_arguments(A "TEST_MAIN;XVFB" "ALIAS" "GLOB;EXCLUDE;PUBLIC;PRIVATE;TEST_DEPS;TEST_SOURCES" ${ARGN})
   set(lib_sources)
   set(test_sources)
   foreach(pattern ${A_GLOB})
     file(GLOB found CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${pattern})
     foreach(f ${found})
+      cmake_path(GET f FILENAME file_name)
+      if(file_name IN_LIST A_EXCLUDE)
+        continue()
+      endif()
       if(f MATCHES "_unittest\\.cc$")
         list(APPEND test_sources ${f})
       else()

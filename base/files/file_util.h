@@ -6,20 +6,24 @@
 // run on any thread. Deletion, moving and copying refuse paths of 260 units
 // or more (the platform's MAX_PATH).
 //
-// DeleteFile and GetCurrentDirectory keep these names in every caller, with
-// or without UNICODE: <windows.h> would turn them into its ...A or ...W macro
-// forms, so it is included here and those two macros are removed after it
-// (use DeleteFileW and GetCurrentDirectoryW for the Win32 calls).
+// The directories the system reports (GetTempDir, GetHomeDir,
+// GetCurrentDirectory, MakeAbsoluteFilePath) come with this header from
+// base/os_paths.h.
+//
+// DeleteFile keeps this name in every caller, with or without UNICODE:
+// <windows.h> would turn it into its ...A or ...W macro form, so it is
+// included here and the macro is removed after it (use DeleteFileW for the
+// Win32 call).
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "base/file_path.h"
+#include "base/os_paths.h"
 #include "base/win/windows_types.h"
 
 #undef DeleteFile
-#undef GetCurrentDirectory
 
 namespace base {
 
@@ -129,21 +133,6 @@ bool CopyDirectoryTree(const FilePath& from,
 // Copies one file with CopyFileW and clears the copy's read-only bit. Refuses
 // paths that reference a parent or have 260 units or more.
 bool CopySingleFile(const FilePath& from, const FilePath& to, bool fail_if_exists);
-
-// The user's temporary directory without trailing separators. False (and
-// `*path` untouched) when the platform gives none that fits 259 units.
-bool GetTempDir(FilePath* path);
-
-// The user's profile directory; else the temporary directory; else "C:\".
-FilePath GetHomeDir();
-
-// The process's current directory without trailing separators. False (and
-// `*path` untouched) when it cannot be read into 260 units.
-bool GetCurrentDirectory(FilePath* path);
-
-// The absolute form of `path`, computed lexically (the path need not exist).
-// Empty on failure.
-FilePath MakeAbsoluteFilePath(const FilePath& path);
 
 // Records the state of `path` after the operation named `operation` into
 // "Windows.PostOperationState." + operation (0 when `succeeded`).

@@ -1,9 +1,5 @@
 #include "base/files/file_util.h"
 
-#include <stdlib.h>
-
-#include <shlobj.h>
-
 #include <atomic>
 #include <string>
 #include <vector>
@@ -390,41 +386,6 @@ bool CopySingleFile(const FilePath& from, const FilePath& to, bool fail_if_exist
   if (attributes & FILE_ATTRIBUTE_READONLY)
     ::SetFileAttributesW(to.value().c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
   return true;
-}
-
-bool GetTempDir(FilePath* path) {
-  wchar_t buffer[MAX_PATH];
-  const DWORD length = ::GetTempPathW(MAX_PATH, buffer);
-  if (length < 1 || length >= MAX_PATH)
-    return false;
-  *path = FilePath(std::wstring_view(buffer, length)).StripTrailingSeparators();
-  return true;
-}
-
-FilePath GetHomeDir() {
-  wchar_t buffer[MAX_PATH];
-  if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_PROFILE, nullptr, 0, buffer)) && buffer[0])
-    return FilePath(buffer);
-  FilePath temp;
-  if (GetTempDir(&temp))
-    return temp;
-  return FilePath(L"C:\\");
-}
-
-bool GetCurrentDirectory(FilePath* path) {
-  wchar_t buffer[MAX_PATH];
-  const DWORD length = ::GetCurrentDirectoryW(MAX_PATH, buffer);
-  if (length == 0 || length > MAX_PATH)
-    return false;
-  *path = FilePath(std::wstring_view(buffer, length)).StripTrailingSeparators();
-  return true;
-}
-
-FilePath MakeAbsoluteFilePath(const FilePath& path) {
-  wchar_t buffer[MAX_PATH];
-  if (!::_wfullpath(buffer, path.value().c_str(), MAX_PATH))
-    return FilePath();
-  return FilePath(buffer);
 }
 
 void RecordPostOperationState(const FilePath& path, std::string_view operation, bool succeeded) {

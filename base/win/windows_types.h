@@ -1,14 +1,9 @@
 #ifndef BASE_WIN_WINDOWS_TYPES_H_
 #define BASE_WIN_WINDOWS_TYPES_H_
 
-// The one place that includes <windows.h>: pins the target version (Windows 7)
-// and keeps the header lean and free of min/max macros.
-#ifndef _WIN32_WINNT
-#define _WIN32_WINNT 0x0601
-#endif
-#ifndef WINVER
-#define WINVER 0x0601
-#endif
+// The one place that includes <windows.h>, lean and free of min/max macros.
+// The Windows version it declares comes from the compile definitions of the
+// target base_platform (base/CMakeLists.txt), which every user links.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
