@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/file_path.h"
+#include "base/win/scoped_any_win.h"
 #include "base/win/windows_types.h"
 
 namespace base {
@@ -55,26 +56,16 @@ class FileEnumerator {
   FileInfo GetInfo() const;
 
  private:
-  // Sole owner of one search handle; closes it with FindClose.
-  class ScopedFindHandle {
-   public:
-    ScopedFindHandle() = default;
-    ScopedFindHandle(const ScopedFindHandle&) = delete;
-    ScopedFindHandle& operator=(const ScopedFindHandle&) = delete;
-    ~ScopedFindHandle() { Close(); }
-    HANDLE Get() const { return handle_; }
-    bool IsValid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    // Closes the held handle, then holds `handle`.
-    void Set(HANDLE handle);
-    void Close();
-
-   private:
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
+  // A search handle of FindFirstFileExW, closed with FindClose.
+  struct FindHandleTraits {
+    using Type = HANDLE;
+    static HANDLE InvalidValue() { return INVALID_HANDLE_VALUE; }
+    static void Free(HANDLE handle) { ::FindClose(handle); }
   };
 
   bool has_find_data_ = false;
   WIN32_FIND_DATAW find_data_;
-  ScopedFindHandle find_handle_;
+  win::ScopedAny<FindHandleTraits> find_handle_;
   FilePath root_path_;
   bool recursive_;
   int file_type_;

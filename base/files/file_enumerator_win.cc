@@ -16,18 +16,6 @@ bool IsDot(const wchar_t* name) {
 
 }  // namespace
 
-void FileEnumerator::ScopedFindHandle::Set(HANDLE handle) {
-  Close();
-  handle_ = handle;
-}
-
-void FileEnumerator::ScopedFindHandle::Close() {
-  if (handle_ != INVALID_HANDLE_VALUE) {
-    ::FindClose(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-  }
-}
-
 FileEnumerator::FileInfo::FileInfo() {
   std::memset(&find_data_, 0, sizeof(find_data_));
 }
@@ -70,15 +58,15 @@ FilePath FileEnumerator::Next() {
       root_path_ = pending_paths_.back();
       pending_paths_.pop_back();
       FilePath src = root_path_.Append(pattern_);
-      find_handle_.Set(::FindFirstFileExW(src.value().c_str(), FindExInfoBasic, &find_data_,
-                                          FindExSearchNameMatch, nullptr,
-                                          FIND_FIRST_EX_LARGE_FETCH));
+      find_handle_.reset(::FindFirstFileExW(src.value().c_str(), FindExInfoBasic, &find_data_,
+                                            FindExSearchNameMatch, nullptr,
+                                            FIND_FIRST_EX_LARGE_FETCH));
       has_find_data_ = true;
-    } else if (!::FindNextFileW(find_handle_.Get(), &find_data_)) {
-      find_handle_.Close();
+    } else if (!::FindNextFileW(find_handle_.get(), &find_data_)) {
+      find_handle_.reset();
     }
 
-    if (!find_handle_.IsValid()) {
+    if (!find_handle_.is_valid()) {
       has_find_data_ = false;
       // Only the first directory listed is filtered by the caller's pattern.
       pattern_ = L"*";
