@@ -12,13 +12,11 @@ constexpr REGSAM kWow64AccessMask = KEY_WOW64_32KEY | KEY_WOW64_64KEY;
 }  // namespace
 
 RegistryKey::RegistryKey(RegistryKey&& other) noexcept
-    : key_(std::exchange(other.key_, nullptr)),
-      wow64access_(std::exchange(other.wow64access_, 0)) {}
+    : key_(std::move(other.key_)), wow64access_(std::exchange(other.wow64access_, 0)) {}
 
 RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
   if (this != &other) {
-    Close();
-    key_ = std::exchange(other.key_, nullptr);
+    key_ = std::move(other.key_);
     wow64access_ = std::exchange(other.wow64access_, 0);
   }
   return *this;
@@ -33,8 +31,7 @@ LONG RegistryKey::Open(HKEY root, const wchar_t* subkey, REGSAM access) {
   const LONG result = ::RegOpenKeyExW(root, subkey, 0, access, &key);
   if (result != ERROR_SUCCESS)
     return result;
-  Close();
-  key_ = key;
+  key_.reset(key);
   wow64access_ = access & kWow64AccessMask;
   return ERROR_SUCCESS;
 }
@@ -43,8 +40,8 @@ LONG RegistryKey::ReadValueDword(const wchar_t* name, DWORD* value) const {
   DWORD type = REG_DWORD;
   DWORD local_value = 0;
   DWORD size = sizeof(local_value);
-  const LONG result =
-      ::RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(&local_value), &size);
+  const LONG result = ::RegQueryValueExW(key_.get(), name, nullptr, &type,
+                                         reinterpret_cast<BYTE*>(&local_value), &size);
   if (result != ERROR_SUCCESS)
     return result;
   if ((type != REG_DWORD && type != REG_BINARY) || size != sizeof(local_value))
@@ -54,10 +51,7 @@ LONG RegistryKey::ReadValueDword(const wchar_t* name, DWORD* value) const {
 }
 
 void RegistryKey::Close() {
-  if (key_) {
-    ::RegCloseKey(key_);
-    key_ = nullptr;
-  }
+  key_.reset();
   wow64access_ = 0;
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "base/win/scoped_any_win.h"
 #include "base/win/windows_types.h"
 
 namespace base {
@@ -31,13 +32,19 @@ class RegistryKey {
   // Closes the key, if one is held.
   void Close();
 
-  bool Valid() const { return key_ != nullptr; }
-  HKEY Handle() const { return key_; }
+  bool Valid() const { return key_.is_valid(); }
+  HKEY Handle() const { return key_.get(); }
   // The WOW64 view bits (KEY_WOW64_32KEY, KEY_WOW64_64KEY) of the open key.
   REGSAM wow64access() const { return wow64access_; }
 
  private:
-  HKEY key_ = nullptr;
+  struct KeyTraits {
+    using Type = HKEY;
+    static HKEY InvalidValue() { return nullptr; }
+    static void Free(HKEY key) { ::RegCloseKey(key); }
+  };
+
+  ScopedAny<KeyTraits> key_;
   REGSAM wow64access_ = 0;
 };
 
