@@ -10,6 +10,7 @@
 #include "base/command_line.h"
 #include "base/file_path.h"
 #include "base/process/process.h"
+#include "base/win/scoped_any_win.h"
 #include "base/win/windows_types.h"
 
 namespace base {
@@ -66,6 +67,18 @@ Process LaunchProcess(const std::wstring& command_line_text, const LaunchOptions
 // As above with the command line's full text.
 Process LaunchProcess(const CommandLine& command_line, const LaunchOptions& options);
 
+namespace internal {
+
+// A process-thread attribute list in memory of std::malloc: deleted, then
+// freed.
+struct AttributeListTraits {
+  using Type = LPPROC_THREAD_ATTRIBUTE_LIST;
+  static Type InvalidValue() { return nullptr; }
+  static void Free(Type list);
+};
+
+}  // namespace internal
+
 // The platform's extended start-up record with an owned process-thread
 // attribute list, released on destruction. Not copyable.
 class ExtendedStartupInfo {
@@ -89,6 +102,8 @@ class ExtendedStartupInfo {
 
  private:
   STARTUPINFOEXW startup_info_;
+  // Owns what startup_info_.lpAttributeList points to.
+  win::ScopedAny<internal::AttributeListTraits> attribute_list_;
 };
 
 }  // namespace base

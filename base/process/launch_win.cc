@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 #include "base/debug/activity_tracker.h"
@@ -80,21 +81,11 @@ class LaunchedProcessInfo {
   DWORD thread_id_;
 };
 
-// Sole owner of a user's environment block.
-class ScopedEnvironmentBlock {
- public:
-  ScopedEnvironmentBlock() = default;
-  ScopedEnvironmentBlock(const ScopedEnvironmentBlock&) = delete;
-  ScopedEnvironmentBlock& operator=(const ScopedEnvironmentBlock&) = delete;
-  ~ScopedEnvironmentBlock() {
-    if (block_)
-      ::DestroyEnvironmentBlock(block_);
-  }
-  void** Receive() { return &block_; }
-  void* Get() const { return block_; }
-
- private:
-  void* block_ = nullptr;
+// A user's environment block of CreateEnvironmentBlock.
+struct EnvironmentBlockTraits {
+  using Type = void*;
+  static void* InvalidValue() { return nullptr; }
+  static void Free(void* block) { ::DestroyEnvironmentBlock(block); }
 };
 
 void RecordLaunch(DWORD pid, const std::wstring& command_line_text) {
@@ -103,6 +94,16 @@ void RecordLaunch(DWORD pid, const std::wstring& command_line_text) {
 }
 
 }  // namespace
+
+namespace internal {
+
+void AttributeListTraits::Free(LPPROC_THREAD_ATTRIBUTE_LIST list) {
+  if (auto delete_list = g_delete_attribute_list.load())
+    delete_list(list);
+  std::free(list);
+}
+
+}  // namespace internal
 
 LaunchOptions::LaunchOptions() = default;
 LaunchOptions::LaunchOptions(const LaunchOptions&) = default;
@@ -115,14 +116,7 @@ ExtendedStartupInfo::ExtendedStartupInfo() {
   ResolveAttributeListFunctions();
 }
 
-ExtendedStartupInfo::~ExtendedStartupInfo() {
-  if (!startup_info_.lpAttributeList)
-    return;
-  if (auto delete_list = g_delete_attribute_list.load())
-    delete_list(startup_info_.lpAttributeList);
-  std::free(startup_info_.lpAttributeList);
-  startup_info_.lpAttributeList = nullptr;
-}
+ExtendedStartupInfo::~ExtendedStartupInfo() = default;
 
 bool ExtendedStartupInfo::CreateAttributeList(DWORD attribute_count) {
   if (startup_info_.StartupInfo.cb != sizeof(startup_info_) || startup_info_.lpAttributeList)
@@ -136,14 +130,15 @@ bool ExtendedStartupInfo::CreateAttributeList(DWORD attribute_count) {
   if (size == 0)
     return false;
 
-  auto* list = static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(std::malloc(size));
+  // Not yet initialised, so plain memory until the platform accepts it.
+  std::unique_ptr<void, decltype(&std::free)> memory(std::malloc(size), &std::free);
+  auto* list = static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(memory.get());
   if (!list)
     return false;
-  if (!initialize_list(list, attribute_count, 0, &size)) {
-    std::free(list);
+  if (!initialize_list(list, attribute_count, 0, &size))
     return false;
-  }
-  startup_info_.lpAttributeList = list;
+  attribute_list_.reset(static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(memory.release()));
+  startup_info_.lpAttributeList = attribute_list_.get();
   return true;
 }
 
@@ -263,13 +258,13 @@ Process LaunchProcess(const std::wstring& command_line_text, const LaunchOptions
 
   PROCESS_INFORMATION raw_info = {};
   if (options.user_token) {
-    ScopedEnvironmentBlock environment;
+    win::ScopedAny<EnvironmentBlockTraits> environment;
     if (!::CreateEnvironmentBlock(environment.Receive(), options.user_token, FALSE))
       return Process();
     const BOOL created =
         ::CreateProcessAsUserW(options.user_token, nullptr, writable_command_line.data(), nullptr,
                                nullptr, inherit, flags | CREATE_UNICODE_ENVIRONMENT,
-                               environment.Get(), current_directory, startup_info, &raw_info);
+                               environment.get(), current_directory, startup_info, &raw_info);
     if (!created)
       return Process();
   } else {
