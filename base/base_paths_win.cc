@@ -8,6 +8,7 @@
 #include "base/os_paths.h"
 #include "base/path_service.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_any_win.h"
 #include "base/win/windows_types.h"
 #include "base/win/windows_version.h"
 
@@ -24,6 +25,13 @@ constexpr GUID kFolderIdApplicationShortcuts = {0xa3918781,
                                                 0x4890,
                                                 {0xb3, 0xd9, 0xa7, 0xe5, 0x43, 0x32, 0x32, 0x8c}};
 
+// A string the shell allocated with CoTaskMemAlloc.
+struct CoTaskMemoryTraits {
+  using Type = wchar_t*;
+  static wchar_t* InvalidValue() { return nullptr; }
+  static void Free(wchar_t* memory) { ::CoTaskMemFree(memory); }
+};
+
 // A shell folder of the current user (or all users) as it is now.
 bool GetShellFolder(int csidl, FilePath* result) {
   wchar_t buffer[MAX_PATH + 1] = {};
@@ -36,13 +44,13 @@ bool GetShellFolder(int csidl, FilePath* result) {
 bool GetApplicationShortcutsPath(FilePath* result) {
   if (win::GetWindowsVersion() < win::WindowsVersion::kWin8)
     return false;
-  wchar_t* path = nullptr;
-  const HRESULT hr = ::SHGetKnownFolderPath(kFolderIdApplicationShortcuts, 0, nullptr, &path);
   // The shell may hand out a buffer even when it fails; it is ours to free.
-  std::unique_ptr<wchar_t, decltype(&::CoTaskMemFree)> holder(path, &::CoTaskMemFree);
+  win::ScopedAny<CoTaskMemoryTraits> path;
+  const HRESULT hr =
+      ::SHGetKnownFolderPath(kFolderIdApplicationShortcuts, 0, nullptr, path.Receive());
   if (FAILED(hr) || !path)
     return false;
-  *result = FilePath(path);
+  *result = FilePath(path.get());
   return true;
 }
 

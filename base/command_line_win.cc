@@ -1,8 +1,7 @@
 #include "base/command_line.h"
 
-#include <memory>
-
 #include "base/strings/string_util.h"
+#include "base/win/scoped_any_win.h"
 #include "base/win/windows_types.h"
 
 #include <shellapi.h>
@@ -11,11 +10,12 @@ namespace base {
 
 namespace {
 
-// Owns the array CommandLineToArgvW returns, which is one LocalAlloc block.
-struct LocalFreeDeleter {
-  void operator()(LPWSTR* array) const { ::LocalFree(array); }
+// The array CommandLineToArgvW returns, which is one LocalAlloc block.
+struct ArgvArrayTraits {
+  using Type = LPWSTR*;
+  static LPWSTR* InvalidValue() { return nullptr; }
+  static void Free(LPWSTR* array) { ::LocalFree(array); }
 };
-using ScopedArgvArray = std::unique_ptr<LPWSTR, LocalFreeDeleter>;
 
 }  // namespace
 
@@ -32,7 +32,7 @@ void CommandLine::ParseFromString(std::wstring_view command_line) {
     return;
 
   int num_args = 0;
-  ScopedArgvArray args(::CommandLineToArgvW(trimmed.c_str(), &num_args));
+  win::ScopedAny<ArgvArrayTraits> args(::CommandLineToArgvW(trimmed.c_str(), &num_args));
   if (!args)
     num_args = 0;
   InitFromArgv(num_args, args.get());
