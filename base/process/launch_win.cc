@@ -156,6 +156,120 @@ Process LaunchProcess(const CommandLine& command_line, const LaunchOptions& opti
   return LaunchProcess(command_line.GetCommandLineString(), options);
 }
 
+namespace {
+
+// Marks every handle of `*handles` inheritable and makes them the only
+// handles the child inherits. False when the attribute list cannot be made;
+// a handle that cannot be marked is a fatal check. `*handles` must outlive
+// the launch.
+bool ListInheritedHandles(HandlesToInheritVector* handles, ExtendedStartupInfo* startup_info_ex) {
+  if (handles->size() > 0x3FFFFFFF)
+    return false;
+  for (HANDLE handle : *handles) {
+    const BOOL result = ::SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    // A handle the caller asked to hand over that cannot be made
+    // inheritable is a programming error: the child would run without it.
+    PCHECK_AT(result, kInheritableCheckLine);
+  }
+  if (!startup_info_ex->CreateAttributeList(1))
+    return false;
+  return startup_info_ex->SetAttribute(PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles->data(),
+                                       sizeof(HANDLE) * handles->size());
+}
+
+// Fills in the desktop, the show state and, when any is set, the three
+// standard handles. `*desktop` keeps the name the record points to and must
+// outlive the launch.
+void SetWindowAndStandardHandles(const LaunchOptions& options,
+                                 std::wstring* desktop,
+                                 STARTUPINFOW* startup_info) {
+  *desktop = options.use_empty_desktop ? std::wstring() : L"WinSta0\\Default";
+  startup_info->lpDesktop = desktop->data();
+  startup_info->dwFlags = STARTF_USESHOWWINDOW;
+  startup_info->wShowWindow = options.hide_window ? SW_HIDE : SW_SHOWNORMAL;
+
+  if (options.std_input || options.std_output || options.std_error) {
+    startup_info->dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    startup_info->hStdInput = options.std_input;
+    startup_info->hStdOutput = options.std_output;
+    startup_info->hStdError = options.std_error;
+  }
+}
+
+// Job placement and foreground permission must happen before the child runs
+// its first instruction.
+bool StartsSuspended(const LaunchOptions& options) {
+  return options.job || options.allow_foreground;
+}
+
+DWORD CreationFlags(const LaunchOptions& options, bool with_handle_list) {
+  DWORD flags = CREATE_NEW_CONSOLE;
+  if (with_handle_list)
+    flags |= EXTENDED_STARTUPINFO_PRESENT;
+  if (StartsSuspended(options))
+    flags |= CREATE_SUSPENDED;
+  // Before Windows 8 a process belongs to one job only: leave ours to enter
+  // the caller's.
+  if (options.job && win::GetWindowsVersion() < win::WindowsVersion::kWin8)
+    flags |= CREATE_BREAKAWAY_FROM_JOB;
+  if (options.breakaway_from_job)
+    flags |= CREATE_BREAKAWAY_FROM_JOB;
+  return flags;
+}
+
+// Creates the child, as the user of `options.user_token` with that user's
+// environment when a token is given. False when the platform refuses.
+bool CreateChild(const LaunchOptions& options,
+                 std::wstring* writable_command_line,
+                 BOOL inherit,
+                 DWORD flags,
+                 STARTUPINFOW* startup_info,
+                 PROCESS_INFORMATION* raw_info) {
+  const wchar_t* current_directory =
+      options.working_directory.empty() ? nullptr : options.working_directory.value().c_str();
+  if (!options.user_token) {
+    return ::CreateProcessW(nullptr, writable_command_line->data(), nullptr, nullptr, inherit,
+                            flags, nullptr, current_directory, startup_info, raw_info) != 0;
+  }
+  win::ScopedAny<EnvironmentBlockTraits> environment;
+  if (!::CreateEnvironmentBlock(environment.Receive(), options.user_token, FALSE))
+    return false;
+  return ::CreateProcessAsUserW(options.user_token, nullptr, writable_command_line->data(), nullptr,
+                                nullptr, inherit, flags | CREATE_UNICODE_ENVIRONMENT,
+                                environment.get(), current_directory, startup_info, raw_info) != 0;
+}
+
+// Ends a child that must not run on, with exit code 1.
+void EndChild(LaunchedProcessInfo* process_info) {
+  Process child(process_info->TakeProcessHandle());
+  child.Terminate(1, true);
+}
+
+// Puts the child into its job, passes the foreground permission and lets a
+// suspended child run. False, with the child ended, when it cannot be placed
+// or resumed.
+bool PlaceAndResumeChild(const LaunchOptions& options, LaunchedProcessInfo* process_info) {
+  if (options.job && !::AssignProcessToJobObject(options.job, process_info->process_handle())) {
+    // The suspended child never runs.
+    EndChild(process_info);
+    return false;
+  }
+
+  if (options.allow_foreground)
+    ::AllowSetForegroundWindow(::GetProcessId(process_info->process_handle()));
+
+  if (StartsSuspended(options) &&
+      ::ResumeThread(process_info->thread_handle()) == static_cast<DWORD>(-1)) {
+    // A child that cannot be resumed would hang suspended forever and be
+    // reported as started: end it instead.
+    EndChild(process_info);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 // How a launch goes, and why in this order:
 //
 //  - Every child gets a console of its own (CREATE_NEW_CONSOLE): the
@@ -194,104 +308,36 @@ Process LaunchProcess(const CommandLine& command_line, const LaunchOptions& opti
 //    lines.
 //  - Nothing here writes to the log: a launch failure is the caller's to
 //    report, with the context only the caller has. The one exception is the
-//    fatal check below, which ends the process and so must say why. Failures
-//    of the foreground grant and of the final wait are not failures of the
-//    launch and are ignored.
+//    fatal check of ListInheritedHandles, which ends the process and so must
+//    say why. Failures of the foreground grant and of the final wait are not
+//    failures of the launch and are ignored.
 Process LaunchProcess(const std::wstring& command_line_text, const LaunchOptions& options) {
   ExtendedStartupInfo startup_info_ex;
   STARTUPINFOW* startup_info = &startup_info_ex.startup_info()->StartupInfo;
 
-  BOOL inherit = options.handle_inheritance == LaunchOptions::Inherit::kAllInheritable;
-  DWORD flags = CREATE_NEW_CONSOLE;
-
   // The handle list lives until process creation is done: the attribute list
   // points into it.
   HandlesToInheritVector handles = options.inherited_handles;
-  if (!handles.empty()) {
-    if (handles.size() > 0x3FFFFFFF)
-      return Process();
-    for (HANDLE handle : handles) {
-      const BOOL result = ::SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-      // A handle the caller asked to hand over that cannot be made
-      // inheritable is a programming error: the child would run without it.
-      PCHECK_AT(result, kInheritableCheckLine);
-    }
-    if (!startup_info_ex.CreateAttributeList(1))
-      return Process();
-    if (!startup_info_ex.SetAttribute(PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles.data(),
-                                      sizeof(HANDLE) * handles.size())) {
-      return Process();
-    }
-    inherit = TRUE;
-    flags = EXTENDED_STARTUPINFO_PRESENT | CREATE_NEW_CONSOLE;
-  }
+  const bool with_handle_list = !handles.empty();
+  if (with_handle_list && !ListInheritedHandles(&handles, &startup_info_ex))
+    return Process();
+  const BOOL inherit =
+      with_handle_list || options.handle_inheritance == LaunchOptions::Inherit::kAllInheritable;
 
-  std::wstring desktop = options.use_empty_desktop ? std::wstring() : L"WinSta0\\Default";
-  startup_info->lpDesktop = desktop.data();
-  startup_info->dwFlags = STARTF_USESHOWWINDOW;
-  startup_info->wShowWindow = options.hide_window ? SW_HIDE : SW_SHOWNORMAL;
-
-  if (options.std_input || options.std_output || options.std_error) {
-    startup_info->dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-    startup_info->hStdInput = options.std_input;
-    startup_info->hStdOutput = options.std_output;
-    startup_info->hStdError = options.std_error;
-  }
-
-  // Job placement and foreground permission must happen before the child runs
-  // its first instruction.
-  const bool start_suspended = options.job || options.allow_foreground;
-  if (start_suspended)
-    flags |= CREATE_SUSPENDED;
-  // Before Windows 8 a process belongs to one job only: leave ours to enter
-  // the caller's.
-  if (options.job && win::GetWindowsVersion() < win::WindowsVersion::kWin8)
-    flags |= CREATE_BREAKAWAY_FROM_JOB;
-  if (options.breakaway_from_job)
-    flags |= CREATE_BREAKAWAY_FROM_JOB;
-
-  const wchar_t* current_directory =
-      options.working_directory.empty() ? nullptr : options.working_directory.value().c_str();
+  std::wstring desktop;
+  SetWindowAndStandardHandles(options, &desktop, startup_info);
 
   // The platform may write into the command line.
   std::wstring writable_command_line = command_line_text;
-
   PROCESS_INFORMATION raw_info = {};
-  if (options.user_token) {
-    win::ScopedAny<EnvironmentBlockTraits> environment;
-    if (!::CreateEnvironmentBlock(environment.Receive(), options.user_token, FALSE))
-      return Process();
-    const BOOL created =
-        ::CreateProcessAsUserW(options.user_token, nullptr, writable_command_line.data(), nullptr,
-                               nullptr, inherit, flags | CREATE_UNICODE_ENVIRONMENT,
-                               environment.get(), current_directory, startup_info, &raw_info);
-    if (!created)
-      return Process();
-  } else {
-    if (!::CreateProcessW(nullptr, writable_command_line.data(), nullptr, nullptr, inherit, flags,
-                          nullptr, current_directory, startup_info, &raw_info)) {
-      return Process();
-    }
+  if (!CreateChild(options, &writable_command_line, inherit,
+                   CreationFlags(options, with_handle_list), startup_info, &raw_info)) {
+    return Process();
   }
   LaunchedProcessInfo process_info(raw_info);
 
-  if (options.job && !::AssignProcessToJobObject(options.job, process_info.process_handle())) {
-    // The suspended child never runs.
-    Process child(process_info.TakeProcessHandle());
-    child.Terminate(1, true);
+  if (!PlaceAndResumeChild(options, &process_info))
     return Process();
-  }
-
-  if (options.allow_foreground)
-    ::AllowSetForegroundWindow(::GetProcessId(process_info.process_handle()));
-
-  if (start_suspended && ::ResumeThread(process_info.thread_handle()) == static_cast<DWORD>(-1)) {
-    // A child that cannot be resumed would hang suspended forever and be
-    // reported as started: end it instead.
-    Process child(process_info.TakeProcessHandle());
-    child.Terminate(1, true);
-    return Process();
-  }
 
   if (options.wait_for_exit)
     ::WaitForSingleObject(process_info.process_handle(), INFINITE);
