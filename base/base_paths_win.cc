@@ -71,120 +71,118 @@ bool GetJoinedPath(int key, std::initializer_list<const char*> components, FileP
 // The module that holds this code; in the updater it is the executable.
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
-bool WindowsPathProvider(int key, FilePath* result) {
-  FilePath path;
-  switch (key) {
-    case FILE_EXE:
-      if (!internal::GetModuleFilePath(nullptr, MAX_PATH, &path))
-        return false;
-      break;
-    case FILE_MODULE:
-      if (!internal::GetModuleFilePath(&__ImageBase, MAX_PATH, &path))
-        return false;
-      break;
-    case DIR_EXE_GRANDPARENT: {
-      // A failed DIR_EXE starts from the empty path, which yields ".".
-      FilePath exe_dir;
-      if (!PathService::Get(DIR_EXE, &exe_dir))
-        exe_dir = FilePath();
-      path = exe_dir.DirName().DirName();
-      break;
-    }
-    case DIR_USER_DESKTOP:
-      if (!GetShellFolder(CSIDL_DESKTOPDIRECTORY, &path))
-        return false;
-      break;
-    case DIR_WINDOWS: {
-      // A failure leaves the buffer empty, which makes the lookup fail.
-      wchar_t buffer[MAX_PATH + 1] = {};
-      ::GetWindowsDirectoryW(buffer, MAX_PATH);
-      path = FilePath(buffer);
-      break;
-    }
-    case DIR_SYSTEM: {
-      wchar_t buffer[MAX_PATH + 1] = {};
-      ::GetSystemDirectoryW(buffer, MAX_PATH);
-      path = FilePath(buffer);
-      break;
-    }
-    case DIR_PROGRAM_FILESX86:
-      if (win::OSInfo::GetInstance()->architecture() != win::WindowsArchitecture::kX86) {
-        if (!GetShellFolder(CSIDL_PROGRAM_FILESX86, &path))
-          return false;
-        break;
-      }
-      // 32-bit Windows has one Program Files folder.
-      [[fallthrough]];
-    case DIR_PROGRAM_FILES:
-      if (!GetShellFolder(CSIDL_PROGRAM_FILES, &path))
-        return false;
-      break;
-    case DIR_PROGRAM_FILES6432:
-      if (win::OSInfo::GetInstance()->wow64_status() == win::Wow64Status::kWow64Enabled) {
-        // The shell answers a WOW64 process with the 32-bit folder; the
-        // 64-bit one is only in the environment.
-        std::string program_files;
-        if (!Environment::Create()->GetVariable("ProgramW6432", &program_files))
-          return false;
-        path = FilePath(UTF8ToWide(program_files));
-        break;
-      }
-      if (!GetShellFolder(CSIDL_PROGRAM_FILES, &path))
-        return false;
-      break;
-    case DIR_INTERNET_CACHE:
-      if (!GetShellFolder(CSIDL_INTERNET_CACHE, &path))
-        return false;
-      break;
-    case DIR_COMMON_PROGRAMS:
-      if (!GetShellFolder(CSIDL_COMMON_PROGRAMS, &path))
-        return false;
-      break;
-    case DIR_PROGRAMS:
-      if (!GetShellFolder(CSIDL_PROGRAMS, &path))
-        return false;
-      break;
-    case DIR_APP_DATA:
-      if (!GetShellFolder(CSIDL_APPDATA, &path))
-        return false;
-      break;
-    case DIR_LOCAL_APP_DATA:
-      if (!GetShellFolder(CSIDL_LOCAL_APPDATA, &path))
-        return false;
-      break;
-    case DIR_COMMON_APP_DATA:
-      if (!GetShellFolder(CSIDL_COMMON_APPDATA, &path))
-        return false;
-      break;
-    case DIR_APP_SHORTCUTS:
-      if (!GetApplicationShortcutsPath(&path))
-        return false;
-      break;
-    case DIR_COMMON_DESKTOP:
-      if (!GetShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY, &path))
-        return false;
-      break;
-    case DIR_QUICK_LAUNCH:
-      if (!GetJoinedPath(DIR_APP_DATA, {"Microsoft", "Internet Explorer", "Quick Launch"}, &path))
-        return false;
-      break;
-    case DIR_TASKBAR_PINS:
-      if (!GetJoinedPath(DIR_QUICK_LAUNCH, {"User Pinned", "TaskBar"}, &path))
-        return false;
-      break;
-    case DIR_IMPLICIT_APP_SHORTCUTS:
-      if (!GetJoinedPath(DIR_QUICK_LAUNCH, {"User Pinned", "ImplicitAppShortcuts"}, &path))
-        return false;
-      break;
-    case DIR_FONTS:
-      if (!GetShellFolder(CSIDL_FONTS, &path))
-        return false;
-      break;
-    default:
-      return false;
-  }
-  *result = path;
+namespace {
+
+template <int csidl>
+bool GetShellFolderOf(FilePath* result) {
+  return GetShellFolder(csidl, result);
+}
+
+bool GetExePath(FilePath* result) {
+  return internal::GetModuleFilePath(nullptr, MAX_PATH, result);
+}
+
+bool GetModulePath(FilePath* result) {
+  return internal::GetModuleFilePath(&__ImageBase, MAX_PATH, result);
+}
+
+bool GetExeGrandparentPath(FilePath* result) {
+  // A failed DIR_EXE starts from the empty path, which yields ".".
+  FilePath exe_dir;
+  if (!PathService::Get(DIR_EXE, &exe_dir))
+    exe_dir = FilePath();
+  *result = exe_dir.DirName().DirName();
   return true;
+}
+
+bool GetWindowsDirectoryPath(FilePath* result) {
+  // A failure leaves the buffer empty, which makes the lookup fail.
+  wchar_t buffer[MAX_PATH + 1] = {};
+  ::GetWindowsDirectoryW(buffer, MAX_PATH);
+  *result = FilePath(buffer);
+  return true;
+}
+
+bool GetSystemDirectoryPath(FilePath* result) {
+  wchar_t buffer[MAX_PATH + 1] = {};
+  ::GetSystemDirectoryW(buffer, MAX_PATH);
+  *result = FilePath(buffer);
+  return true;
+}
+
+bool GetProgramFilesX86Path(FilePath* result) {
+  // 32-bit Windows has one Program Files folder.
+  if (win::OSInfo::GetInstance()->architecture() == win::WindowsArchitecture::kX86)
+    return GetShellFolder(CSIDL_PROGRAM_FILES, result);
+  return GetShellFolder(CSIDL_PROGRAM_FILESX86, result);
+}
+
+bool GetProgramFiles6432Path(FilePath* result) {
+  if (win::OSInfo::GetInstance()->wow64_status() != win::Wow64Status::kWow64Enabled)
+    return GetShellFolder(CSIDL_PROGRAM_FILES, result);
+  // The shell answers a WOW64 process with the 32-bit folder; the 64-bit one
+  // is only in the environment.
+  std::string program_files;
+  if (!Environment::Create()->GetVariable("ProgramW6432", &program_files))
+    return false;
+  *result = FilePath(UTF8ToWide(program_files));
+  return true;
+}
+
+bool GetQuickLaunchPath(FilePath* result) {
+  return GetJoinedPath(DIR_APP_DATA, {"Microsoft", "Internet Explorer", "Quick Launch"}, result);
+}
+
+bool GetTaskbarPinsPath(FilePath* result) {
+  return GetJoinedPath(DIR_QUICK_LAUNCH, {"User Pinned", "TaskBar"}, result);
+}
+
+bool GetImplicitAppShortcutsPath(FilePath* result) {
+  return GetJoinedPath(DIR_QUICK_LAUNCH, {"User Pinned", "ImplicitAppShortcuts"}, result);
+}
+
+// Each key of WindowsPathProvider and how its folder is obtained. A getter
+// fills `*result` and returns true, or returns false and leaves it alone.
+constexpr struct {
+  int key;
+  bool (*get)(FilePath* result);
+} kWindowsFolders[] = {
+    {FILE_EXE, &GetExePath},
+    {FILE_MODULE, &GetModulePath},
+    {DIR_EXE_GRANDPARENT, &GetExeGrandparentPath},
+    {DIR_USER_DESKTOP, &GetShellFolderOf<CSIDL_DESKTOPDIRECTORY>},
+    {DIR_WINDOWS, &GetWindowsDirectoryPath},
+    {DIR_SYSTEM, &GetSystemDirectoryPath},
+    {DIR_PROGRAM_FILES, &GetShellFolderOf<CSIDL_PROGRAM_FILES>},
+    {DIR_PROGRAM_FILESX86, &GetProgramFilesX86Path},
+    {DIR_PROGRAM_FILES6432, &GetProgramFiles6432Path},
+    {DIR_INTERNET_CACHE, &GetShellFolderOf<CSIDL_INTERNET_CACHE>},
+    {DIR_COMMON_PROGRAMS, &GetShellFolderOf<CSIDL_COMMON_PROGRAMS>},
+    {DIR_PROGRAMS, &GetShellFolderOf<CSIDL_PROGRAMS>},
+    {DIR_APP_DATA, &GetShellFolderOf<CSIDL_APPDATA>},
+    {DIR_LOCAL_APP_DATA, &GetShellFolderOf<CSIDL_LOCAL_APPDATA>},
+    {DIR_COMMON_APP_DATA, &GetShellFolderOf<CSIDL_COMMON_APPDATA>},
+    {DIR_APP_SHORTCUTS, &GetApplicationShortcutsPath},
+    {DIR_COMMON_DESKTOP, &GetShellFolderOf<CSIDL_COMMON_DESKTOPDIRECTORY>},
+    {DIR_QUICK_LAUNCH, &GetQuickLaunchPath},
+    {DIR_TASKBAR_PINS, &GetTaskbarPinsPath},
+    {DIR_IMPLICIT_APP_SHORTCUTS, &GetImplicitAppShortcutsPath},
+    {DIR_FONTS, &GetShellFolderOf<CSIDL_FONTS>},
+};
+
+}  // namespace
+
+bool WindowsPathProvider(int key, FilePath* result) {
+  for (const auto& folder : kWindowsFolders) {
+    if (folder.key != key)
+      continue;
+    FilePath path;
+    if (!folder.get(&path))
+      return false;
+    *result = path;
+    return true;
+  }
+  return false;
 }
 
 bool BasePathProvider(int key, FilePath* result) {
