@@ -55,7 +55,6 @@ class Process {
 
  private:
   win::ScopedHandle process_;
-  bool is_current_process_ = false;
 };
 
 }  // namespace base

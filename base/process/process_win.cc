@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <utility>
 
 #include "base/debug/activity_tracker.h"
 #include "base/logging.h"
@@ -30,20 +29,8 @@ Process::Process(ProcessHandle handle) : process_(handle) {
   CHECK_NE_AT(handle, ::GetCurrentProcess(), kPseudoHandleCheckLine);
 }
 
-Process::Process(Process&& other) noexcept
-    : process_(std::move(other.process_)), is_current_process_(other.is_current_process_) {
-  other.is_current_process_ = false;
-}
-
-Process& Process::operator=(Process&& other) noexcept {
-  if (this != &other) {
-    process_ = std::move(other.process_);
-    is_current_process_ = other.is_current_process_;
-    other.is_current_process_ = false;
-  }
-  return *this;
-}
-
+Process::Process(Process&& other) noexcept = default;
+Process& Process::operator=(Process&& other) noexcept = default;
 Process::~Process() = default;
 
 // static
@@ -52,11 +39,11 @@ Process Process::Open(ProcessId pid) {
 }
 
 bool Process::IsValid() const {
-  return process_.IsValid() || is_current_process_;
+  return process_.IsValid();
 }
 
 ProcessHandle Process::Handle() const {
-  return is_current_process_ ? ::GetCurrentProcess() : process_.Get();
+  return process_.Get();
 }
 
 ProcessId Process::Pid() const {
