@@ -241,6 +241,10 @@ ChildProcess::ChildProcess(const std::wstring& command_line, const StartOptions&
     startup.hStdError = options.output;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   }
+  if (options.hide_window) {
+    startup.dwFlags |= STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+  }
   std::wstring mutable_line = command_line;
   if (!CreateProcessW(nullptr, mutable_line.data(), nullptr, nullptr, options.output != nullptr,
                       options.creation_flags, nullptr,

@@ -66,6 +66,7 @@ struct StartOptions {
   std::wstring cwd;          // its current folder; empty: ours
   HANDLE output = nullptr;   // inheritable handle for its standard output and error; null: ours
   DWORD creation_flags = 0;  // CreateProcessW's flags
+  bool hide_window = false;  // its first window starts hidden (SW_HIDE)
 };
 
 // A process a test started: ended (TerminateProcess) and closed when this
