@@ -191,6 +191,7 @@ class UpdaterCrashTest : public ::testing::Test {
       const std::string rerun = ExpectRerunFinishesOrFailsCleanly(root);
       std::printf("crash | %s | %s | %s | %s\n", path, moment.name.c_str(),
                   ended ? state.c_str() : "(finished before the end)", rerun.c_str());
+      std::fflush(stdout);  // a suite cut short by its time limit still shows how far it got
     }
   }
 
