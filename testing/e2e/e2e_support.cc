@@ -108,7 +108,7 @@ bool RemoveTreeOnce(const std::wstring& path) {
     do {
       std::wstring name = data.cFileName;
       if (name != L"." && name != L"..")
-        RemoveTree(path + L"\\" + name);
+        RemoveTreeOnce(path + L"\\" + name);
     } while (FindNextFileW(find, &data));
     FindClose(find);
   }
@@ -118,7 +118,9 @@ bool RemoveTreeOnce(const std::wstring& path) {
 }  // namespace
 
 bool RemoveTree(const std::wstring& path) {
-  // A client that just ran may still hold its program file for a moment.
+  // A client that just ran may still hold its program file for a moment. Only
+  // the whole removal is retried: retries at every level of the tree would
+  // multiply into hours for one file held a little longer.
   for (int attempt = 0; attempt < 60; ++attempt) {
     if (RemoveTreeOnce(path))
       return true;
