@@ -1,7 +1,9 @@
 #include "testing/e2e/e2e_support.h"
 
 #include <shlobj.h>
+#include <tlhelp32.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <regex>
@@ -309,8 +311,57 @@ void ChildProcess::Close() {
   info_ = {};
 }
 
-bool WaitUntilHeld(const std::wstring& path) {
-  for (int i = 0; i < 500; ++i) {
+namespace {
+
+// Adopts every process whose parent is in `family` or was adopted, adding
+// each to `family` and to `adopted`.
+void AdoptDescendants(std::vector<DWORD>* family, std::vector<ChildProcess>* adopted) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE)
+    return;
+  std::vector<PROCESSENTRY32W> entries;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+    entries.push_back(entry);
+  CloseHandle(snapshot);
+  const auto in_family = [family](DWORD pid) {
+    return std::find(family->begin(), family->end(), pid) != family->end();
+  };
+  for (bool grew = true; grew;) {
+    grew = false;
+    for (const PROCESSENTRY32W& e : entries) {
+      if (!in_family(e.th32ParentProcessID) || in_family(e.th32ProcessID))
+        continue;
+      family->push_back(e.th32ProcessID);
+      grew = true;
+      ChildProcess child = ChildProcess::Adopt(e.th32ProcessID);
+      if (child.started())
+        adopted->push_back(std::move(child));
+    }
+  }
+}
+
+}  // namespace
+
+void EndDescendantsOf(const ChildProcess& process, DWORD grace_ms) {
+  std::vector<DWORD> family = {process.pid()};
+  std::vector<ChildProcess> adopted;
+  AdoptDescendants(&family, &adopted);
+  const ULONGLONG deadline = GetTickCount64() + grace_ms;
+  for (ChildProcess& child : adopted) {
+    const ULONGLONG now = GetTickCount64();
+    child.WaitForExit(now < deadline ? static_cast<DWORD>(deadline - now) : 0);
+  }
+  // Ending a child during its start-up can leave what it was starting (its
+  // console host) waiting for it: those go too, when `adopted` is destroyed.
+  for (ChildProcess& child : adopted)
+    child.Terminate();
+  AdoptDescendants(&family, &adopted);
+}
+
+bool WaitUntilHeld(const std::wstring& path, ChildProcess& holder) {
+  for (int i = 0; i < 1500 && !holder.WaitForExit(0); ++i) {
     // Opening for deletion fails with a sharing violation exactly while some
     // handle without delete sharing is open.
     HANDLE probe =

@@ -99,9 +99,17 @@ class ChildProcess {
   PROCESS_INFORMATION info_ = {};
 };
 
-// Waits (at most 10 s) until another process holds `path` open without
-// delete sharing, so that a test's holder is known to be in place.
-bool WaitUntilHeld(const std::wstring& path);
+// For a test that ended `process` midway: waits (at most `grace_ms` in all)
+// for the processes it started, and theirs, to end on their own, then ends
+// the rest and what they started. A child caught between its creation and its
+// first instruction stays suspended for good, and would hold the test
+// runner's output open; `process` must still be owned, so its id is not reused.
+void EndDescendantsOf(const ChildProcess& process, DWORD grace_ms);
+
+// Waits (at most 30 s) until another process holds `path` open without
+// delete sharing, so that a test's holder is known to be in place; false at
+// once when `holder` has ended (it could not open the path).
+bool WaitUntilHeld(const std::wstring& path, ChildProcess& holder);
 
 // Quotes one argument the way CommandLineToArgvW splits it back.
 std::wstring Quote(const std::wstring& arg);

@@ -116,8 +116,8 @@ bool PlatformRenamesHeldFolder(const std::wstring& scratch, bool hold_the_folder
     return false;
   const std::wstring held = hold_the_folder_itself ? folder : folder + L"\\f.txt";
   ChildProcess holder(Quote(BinDir() + L"\\client_old.exe") + L" forever " + Quote(held));
-  const bool renamed =
-      WaitUntilHeld(held) && MoveFileExW(folder.c_str(), (scratch + L"\\renamed").c_str(), 0);
+  const bool renamed = WaitUntilHeld(held, holder) &&
+                       MoveFileExW(folder.c_str(), (scratch + L"\\renamed").c_str(), 0);
   holder.Terminate();
   RemoveTree(scratch);
   return renamed;
@@ -141,7 +141,7 @@ TEST_F(UpdaterFaultTest, HeldFile_ForTheWholeUpdate_PackageModeReportsFailure) {
   const std::wstring package = Package("2");
   ChildProcess holder(Quote(BinDir() + L"\\client_old.exe") + L" forever " +
                       Quote(root_ + L"\\Client\\data\\common.txt"));
-  ASSERT_TRUE(WaitUntilHeld(root_ + L"\\Client\\data\\common.txt"));
+  ASSERT_TRUE(WaitUntilHeld(root_ + L"\\Client\\data\\common.txt", holder));
   UpdateOptions options;
   options.expect_dialog = true;
   UpdateRun run =
@@ -178,7 +178,7 @@ TEST_F(UpdaterFaultTest, HeldInstalledClient_SwapsWholeOrKeepsTheOldVersionWhole
     const bool renames = PlatformRenamesHeldFolder(work_ + L"\\probe", c.held == L"\\Client");
     ChildProcess holder(Quote(BinDir() + L"\\client_old.exe") + L" forever " +
                         Quote(root_ + c.held));
-    ASSERT_TRUE(WaitUntilHeld(root_ + c.held));
+    ASSERT_TRUE(WaitUntilHeld(root_ + c.held, holder));
     UpdateOptions options;
     options.expect_dialog = !renames;
     UpdateRun run = RunUpdater(L"--pid=0 --root_dir=" + Quote(root_), options);
@@ -206,7 +206,7 @@ TEST_F(UpdaterFaultTest, HeldStagedFile_ReadableButNotDeletable_InstallsTheWhole
   // deleted, for the whole update.
   const std::wstring scanned = root_ + L"\\zeltorcg_update_tmp\\Client\\data\\common.txt";
   ChildProcess scanner(Quote(BinDir() + L"\\client_old.exe") + L" forever " + Quote(scanned));
-  ASSERT_TRUE(WaitUntilHeld(scanned));
+  ASSERT_TRUE(WaitUntilHeld(scanned, scanner));
   UpdateRun run = RunUpdater(L"--pid=0 --root_dir=" + Quote(root_));
   scanner.Terminate();
   EXPECT_TRUE(HasLine(run, "update finished 1")) << run.log;
