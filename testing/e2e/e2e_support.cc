@@ -223,8 +223,10 @@ RunResult Run(const std::wstring& command_line,
   }
   if (result.started) {
     result.finished = child.WaitForExit(timeout_ms);
-    if (!result.finished)
+    if (!result.finished) {
       child.Terminate();
+      EndDescendantsOf(child, 2000);  // they would hold the output pipe open
+    }
     result.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     result.exit_code = child.ExitCode();
