@@ -527,7 +527,10 @@ bool HasLine(const UpdateRun& run, const std::string& prefix) {
   return FindLine(run, prefix) != nullptr;
 }
 
-std::vector<std::map<std::string, std::string>> ReadClientRecords(const std::wstring& record_file) {
+namespace {
+
+std::vector<std::map<std::string, std::string>> ParseClientRecords(
+    const std::wstring& record_file) {
   std::vector<std::map<std::string, std::string>> records;
   std::string text = ReadFileBytes(record_file);
   size_t start = 0;
@@ -551,6 +554,18 @@ std::vector<std::map<std::string, std::string>> ReadClientRecords(const std::wst
     if (!record.empty())
       records.push_back(record);
     start = end + 1;
+  }
+  return records;
+}
+
+}  // namespace
+
+std::vector<std::map<std::string, std::string>> ReadClientRecords(const std::wstring& record_file,
+                                                                  size_t expected) {
+  auto records = ParseClientRecords(record_file);
+  for (int i = 0; i < 200 && records.size() < expected; ++i) {
+    Sleep(50);
+    records = ParseClientRecords(record_file);
   }
   return records;
 }

@@ -173,8 +173,11 @@ const LogLine* FindLine(const UpdateRun& run, const std::string& prefix);
 int CountLines(const UpdateRun& run, const std::string& prefix);
 bool HasLine(const UpdateRun& run, const std::string& prefix);
 
-// The client's start records (one per start) written to `record_file`.
-std::vector<std::map<std::string, std::string>> ReadClientRecords(const std::wstring& record_file);
+// The client's start records (one per start) written to `record_file`, once
+// at least `expected` are there or 10 s have passed: a started client records
+// itself a moment after the updater that started it may have ended.
+std::vector<std::map<std::string, std::string>> ReadClientRecords(const std::wstring& record_file,
+                                                                  size_t expected = 0);
 
 // How often `needle` occurs in `text`.
 int CountOccurrences(const std::string& text, const std::string& needle);

@@ -51,15 +51,9 @@ class UpdaterTest : public ::testing::Test {
     return package;
   }
 
-  // The client's start records, once at least `expected` are there (the
-  // client records its start right after it was created; give it a moment).
+  // The client's start records, once at least `expected` are there.
   std::vector<std::map<std::string, std::string>> ClientStarts(size_t expected = 1) {
-    auto records = ReadClientRecords(record_file_);
-    for (int i = 0; i < 100 && records.size() < expected; ++i) {
-      Sleep(50);
-      records = ReadClientRecords(record_file_);
-    }
-    return records;
+    return ReadClientRecords(record_file_, expected);
   }
 
   std::wstring work_;

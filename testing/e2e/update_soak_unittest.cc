@@ -71,20 +71,13 @@ TEST(UpdaterSoak, AlternatingModesInstallEveryVersionExactly) {
     ASSERT_EQ(TreeHash(root + L"\\Client"), TreeHash(expected_dir)) << run.log;
     // The started client runs on briefly; the next update would have to wait
     // for it like for any client, so let it end first.
-    for (int wait = 0; wait < 100; ++wait, Sleep(20)) {
-      auto records = ReadClientRecords(work + L"\\starts.txt");
-      if (records.size() < static_cast<size_t>(i))
-        continue;
-      ChildProcess::Adopt(std::stoul(records.back()["pid"])).WaitForExit(5000);
-      break;
-    }
+    const auto records = ReadClientRecords(work + L"\\starts.txt", i);
+    if (records.size() >= static_cast<size_t>(i))
+      ChildProcess::Adopt(std::stoul(records.back().at("pid"))).WaitForExit(5000);
   }
   // Every update started the client once; the last one may still be starting.
-  size_t starts = 0;
-  for (int i = 0; i < 100 && starts < static_cast<size_t>(updates); ++i, Sleep(50)) {
-    starts = ReadClientRecords(work + L"\\starts.txt").size();
-  }
-  EXPECT_EQ(starts, static_cast<size_t>(updates));
+  EXPECT_EQ(ReadClientRecords(work + L"\\starts.txt", updates).size(),
+            static_cast<size_t>(updates));
   RemoveTree(work);
 }
 
