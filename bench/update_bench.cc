@@ -48,6 +48,21 @@ double Millis(const RunResult& r) {
   return r.finished ? r.seconds * 1000.0 : -1;
 }
 
+// Starts `command_line` into `child` and waits for it: milliseconds from just
+// before its start to its end, -1 when it did not end within 10 minutes.
+double StartAndTime(const std::wstring& command_line,
+                    const StartOptions& options,
+                    ChildProcess* child) {
+  LARGE_INTEGER frequency, begin, end;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&begin);
+  *child = ChildProcess(command_line, options);
+  if (!child->WaitForExit(600000))
+    return -1;
+  QueryPerformanceCounter(&end);
+  return 1000.0 * static_cast<double>(end.QuadPart - begin.QuadPart) / frequency.QuadPart;
+}
+
 struct StagedTimes {
   double to_client_start_ms = -1;
   double whole_ms = -1;
@@ -57,46 +72,32 @@ struct StagedTimes {
 StagedTimes TimeStagedUpdate(const std::wstring& root, const std::wstring& record_file) {
   StagedTimes times;
   DeleteFileW(record_file.c_str());
-  LARGE_INTEGER frequency, begin, end;
-  QueryPerformanceFrequency(&frequency);
-  QueryPerformanceCounter(&begin);
-  ChildProcess updater(Quote(UpdaterDir() + L"\\update.exe") + L" --pid=0 --root_dir=" +
-                       Quote(root));
-  if (!updater.WaitForExit(600000))
+  ChildProcess updater;
+  times.whole_ms = StartAndTime(
+      Quote(UpdaterDir() + L"\\update.exe") + L" --pid=0 --root_dir=" + Quote(root), {}, &updater);
+  if (times.whole_ms < 0)
     return times;
-  QueryPerformanceCounter(&end);
-  times.whole_ms = 1000.0 * static_cast<double>(end.QuadPart - begin.QuadPart) / frequency.QuadPart;
   FILETIME created, exited, kernel, user;
   GetProcessTimes(updater.handle(), &created, &exited, &kernel, &user);
-  for (int i = 0; i < 100; ++i) {
-    const auto records = ReadClientRecords(record_file);
-    if (!records.empty() && records[0].count("created")) {
-      const uint64_t client = std::strtoull(records[0].at("created").c_str(), nullptr, 10);
-      times.to_client_start_ms = static_cast<double>(client - Ticks(created)) / 10000.0;
-      break;
-    }
-    Sleep(20);
+  const auto records = ReadClientRecords(record_file, 1);
+  if (!records.empty() && records[0].count("created")) {
+    const uint64_t client = std::strtoull(records[0].at("created").c_str(), nullptr, 10);
+    times.to_client_start_ms = static_cast<double>(client - Ticks(created)) / 10000.0;
   }
   return times;
 }
 
-// Local time of a FILETIME as seconds since midnight.
 // Milliseconds of one unpacker run started as the updater starts it: its own
 // console, hidden, no redirected output. -1 when it did not finish.
 double TimeBareExtraction(const std::wstring& command_line) {
   StartOptions options;
   options.creation_flags = CREATE_NEW_CONSOLE;
   options.hide_window = true;
-  LARGE_INTEGER frequency, begin, end;
-  QueryPerformanceFrequency(&frequency);
-  QueryPerformanceCounter(&begin);
-  ChildProcess unpacker(command_line, options);
-  if (!unpacker.WaitForExit(600000))
-    return -1;
-  QueryPerformanceCounter(&end);
-  return 1000.0 * static_cast<double>(end.QuadPart - begin.QuadPart) / frequency.QuadPart;
+  ChildProcess unpacker;
+  return StartAndTime(command_line, options, &unpacker);
 }
 
+// Local time of a FILETIME as seconds since midnight.
 double LocalSecondsOfDay(const FILETIME& utc) {
   FILETIME local;
   SYSTEMTIME t;
