@@ -1,5 +1,7 @@
 #include "update/update.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cwctype>
 
 #include "base/command_line.h"
@@ -10,6 +12,8 @@
 #include "base/process/process.h"
 #include "base/win/scoped_handle.h"
 #include "common/util/path_util.h"
+#include "update/package.h"
+#include "update/transaction.h"
 
 namespace {
 
@@ -33,6 +37,14 @@ constexpr unsigned long kInstallLockWaitMs = 5 * 60 * 1000;
 // Longer staged paths cannot be renamed by the plain (not \\?\-prefixed) calls.
 constexpr size_t kMaxMovablePath = 260;
 
+// The start check: a new client that ends within this window with a status
+// of kFailedStartStatus or above (the loader's and the processor's faults:
+// a missing DLL 0xC0000135, an access violation 0xC0000005) did not start.
+// The loader decides within milliseconds and a crash in start-up code within
+// a fraction of a second; a client that runs for 3 s got past both.
+constexpr int64_t kStartCheckMs = 3000;
+constexpr uint32_t kFailedStartStatus = 0xC0000000u;
+
 // Test builds can hold the updater at a step boundary, so that a test can end
 // the process exactly there: when ZELTORCG_UPDATE_TEST_PAUSE names the step,
 // the updater sets the event kTestPauseEvent (if a test made it) and waits
@@ -51,29 +63,29 @@ void PauseForTest([[maybe_unused]] const wchar_t* step) {
 #endif
 }
 
-// The name the installed client is moved aside to during a staged update.
-base::FilePath PreviousClientDir(const std::wstring& root_dir) {
-  return base::FilePath(root_dir).AppendASCII("zeltorcg_update_old");
+bool Exists(const base::FilePath& path) {
+  return GetFileAttributesW(path.value().c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// Renames `path` to a fresh trash name beside it. Whatever stands under a
-// trash name is garbage that any later run may delete.
-bool MoveToTrash(const base::FilePath& path) {
-  const base::FilePath trash = base::UniqueSiblingPath(path, base::kTrashSuffix);
-  return MoveFileExW(path.value().c_str(), trash.value().c_str(), 0) != 0;
-}
-
-// One attempt of the delete phase: true when root\Client is gone from its
-// place, by one rename to the previous-version name. A previous version that
-// an earlier run left there goes to the trash first.
-bool MoveInstalledClientAside(const std::wstring& root_dir) {
-  const base::FilePath client = InstalledClientDir(root_dir);
-  const base::FilePath previous = PreviousClientDir(root_dir);
-  if (!base::PathExists(client))
-    return true;
-  if (base::PathExists(previous) && !MoveToTrash(previous))
+bool ReadWholeFile(const base::FilePath& path, std::string* bytes) {
+  const base::win::ScopedHandle file(CreateFileW(
+      path.value().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  LARGE_INTEGER size;
+  if (!file.IsValid() || !GetFileSizeEx(file.Get(), &size) || size.QuadPart > (1 << 30))
     return false;
-  return MoveFileExW(client.value().c_str(), previous.value().c_str(), 0) != 0;
+  bytes->resize(static_cast<size_t>(size.QuadPart));
+  DWORD read = 0;
+  return bytes->empty() ||
+         (ReadFile(file.Get(), bytes->data(), static_cast<DWORD>(bytes->size()), &read, nullptr) &&
+          read == bytes->size());
+}
+
+// Where the installed top-level entry `name` goes while its new version moves
+// in: root\zeltorcg_update_old for Client, root\zeltorcg_update_old.<name>
+// for the others.
+base::FilePath PreviousVersionPath(const std::wstring& root_dir, const std::wstring& name) {
+  const base::FilePath previous = base::FilePath(root_dir).AppendASCII("zeltorcg_update_old");
+  return name == L"Client" ? previous : base::FilePath(previous.value() + L"." + name);
 }
 
 // Deletes the entries of `dir` whose names start with `prefix`, logging a
@@ -84,6 +96,48 @@ void DeleteLeftovers(const base::FilePath& dir, const std::wstring& prefix) {
   for (base::FilePath entry = entries.Next(); !entry.empty(); entry = entries.Next()) {
     if (!base::DeleteFile(entry, true))
       LOG(WARNING) << "leftover of an update not deleted: " << entry;
+  }
+}
+
+// Deletes what earlier runs left once a new version runs: previous versions,
+// trash, unfinished copies and extractions.
+void RemoveOldVersions(const std::wstring& root_dir) {
+  const base::FilePath root(root_dir);
+  const base::FilePath work = update::UpdateWorkDir(root);
+  const std::wstring trash(base::kTrashSuffix);
+  const std::wstring partial(base::kCopySuffix);
+  DeleteLeftovers(root, L"zeltorcg_update_old");
+  DeleteLeftovers(root, L"Client" + trash);
+  DeleteLeftovers(root, L"Client" + partial);
+  DeleteLeftovers(work, L"Client" + trash);
+  DeleteLeftovers(work, L"package" + partial);
+  DeleteLeftovers(work, L"package" + trash);
+  DeleteLeftovers(work, L"transaction.journal" + partial);
+}
+
+// Moves the updater's current directory out of the installation, which it
+// would otherwise hold open: to the folder of its own program when that is
+// not inside root\Client, else to the temporary folder.
+void LeaveInstallation(const std::wstring& root_dir) {
+  wchar_t exe[MAX_PATH + 1];
+  const DWORD length = GetModuleFileNameW(nullptr, exe, MAX_PATH + 1);
+  base::FilePath target;
+  if (length > 0 && length <= MAX_PATH)
+    target = base::FilePath(std::wstring(exe, length)).DirName();
+  const base::FilePath client = base::MakeAbsoluteFilePath(InstalledClientDir(root_dir));
+  const base::FilePath own = base::MakeAbsoluteFilePath(target);
+  const bool inside_client =
+      !client.empty() && !own.empty() &&
+      CompareStringOrdinal(own.value().c_str(),
+                           static_cast<int>(std::min(own.value().size(), client.value().size())),
+                           client.value().c_str(), static_cast<int>(client.value().size()),
+                           TRUE) == CSTR_EQUAL &&
+      (own.value().size() == client.value().size() || own.value()[client.value().size()] == L'\\');
+  if (target.empty() || inside_client)
+    (void)base::GetTempDir(&target);
+  if (!SetCurrentDirectoryW(target.value().c_str())) {
+    const DWORD error = GetLastError();
+    LOG(WARNING) << "current directory not changed to " << target << ", error " << error;
   }
 }
 
@@ -110,99 +164,311 @@ bool StagedVersionUsable(const std::wstring& root_dir) {
   return false;
 }
 
-// One move attempt of the staged client directory, to root_dir itself or, with
-// `to_client_dir`, to root_dir\Client; both give root_dir\Client. Fails without
-// moving while anything stands under root_dir\Client.
-bool MoveStagedClient(const std::wstring& root_dir, bool to_client_dir) {
-  const base::FilePath from = StagedClientDir(root_dir);
-  const base::FilePath to = to_client_dir ? InstalledClientDir(root_dir) : base::FilePath(root_dir);
-  bool moved = false;
-  if (base::PathExists(InstalledClientDir(root_dir))) {
-    // Something took the Client name after the delete phase: a move now would
-    // merge into it or nest below it.
-    LOG(ERROR) << "installed client directory present, not moving onto it: "
-               << InstalledClientDir(root_dir);
-  } else {
-    // A source that had to be copied is deleted with the other leftovers once
-    // the new client runs.
-    base::FilePath source_trash;
-    moved = base::Move(from, to, &source_trash);
+// Whether `staged` can be renamed into `root_dir`: not a link and on the
+// root's volume. When the volumes cannot be told, the rename is tried.
+bool RenamableInto(const base::FilePath& staged, const std::wstring& root_dir) {
+  for (const base::FilePath& path : {staged, staged.DirName()}) {
+    const DWORD attributes = GetFileAttributesW(path.value().c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+      return false;
   }
-  LOG_AT(INFO, kMoveResultLine) << "move result:" << moved << ",from:" << from << ",to:" << to;
-  return moved;
+  DWORD serials[2] = {};
+  const std::wstring paths[2] = {staged.value(), root_dir};
+  for (int i = 0; i < 2; ++i) {
+    const base::win::ScopedHandle folder(
+        CreateFileW(paths[i].c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!folder.IsValid() || !GetFileInformationByHandle(folder.Get(), &info))
+      return true;
+    serials[i] = info.dwVolumeSerialNumber;
+  }
+  return serials[0] == serials[1];
 }
 
-// Renames PreviousClientDir back to root_dir\Client and logs an ERROR saying
-// so. With `new_version_installed`, the new version in root_dir\Client first
-// goes back to the staged name (or to the trash when its source is still
-// staged). Does nothing when there is no previous version.
-void RestorePreviousVersion(const std::wstring& root_dir, bool new_version_installed) {
-  const base::FilePath client = InstalledClientDir(root_dir);
-  const base::FilePath previous = PreviousClientDir(root_dir);
-  const base::FilePath staged = StagedClientDir(root_dir);
-  if (!base::PathExists(previous))
-    return;  // Nothing was installed before: nothing to restore.
-  if (new_version_installed && base::PathExists(client)) {
-    // The new version goes back to where it was staged; when its source is
-    // still there (it had to be copied), this copy is surplus.
-    const bool staged_back =
-        !base::PathExists(staged) && MoveFileExW(client.value().c_str(), staged.value().c_str(), 0);
-    if (!staged_back && !MoveToTrash(client)) {
-      LOG(ERROR) << "new client did not start and cannot be moved away, previous version kept in "
-                 << previous;
-      return;
+// Starts root_dir\Client\ZeltorCloudPlay.exe outside any job, in its own
+// folder, and watches it for kStartCheckMs: true when it keeps running or ends
+// with a status below kFailedStartStatus.
+bool StartClient(const std::wstring& root_dir) {
+  // Plain text, no path join: the root is used exactly as the client gave it.
+  const std::wstring command_line = L"\"" + root_dir + L"\\Client\\ZeltorCloudPlay.exe\"";
+  base::LaunchOptions options;
+  options.breakaway_from_job = true;
+  options.working_directory = InstalledClientDir(root_dir);
+  const base::Process client = base::LaunchProcess(command_line, options);
+  LOG_AT(INFO, kLaunchClientLine) << "launch process vaild:" << client.IsValid()
+                                  << " path:" << command_line;
+  if (!client.IsValid())
+    return false;
+  int status = 0;
+  if (!client.WaitForExitWithTimeout(base::Milliseconds(kStartCheckMs), &status) ||
+      static_cast<uint32_t>(status) < kFailedStartStatus) {
+    return true;
+  }
+  char text[16];
+  snprintf(text, sizeof(text), "0x%08X", static_cast<unsigned>(status));
+  LOG(ERROR) << "new client ended at its start with status " << text
+             << ", not started: " << command_line;
+  return false;
+}
+
+// Deletes the package itself, never as a pattern; "remove the zip file" only
+// once it is gone.
+void RemovePackage(const base::FilePath& package) {
+  if (package.empty())
+    return;
+  SetFileAttributesW(package.value().c_str(), FILE_ATTRIBUTE_NORMAL);
+  const bool deleted = DeleteFileW(package.value().c_str()) != 0;
+  const DWORD error = GetLastError();
+  if (deleted || !Exists(package)) {
+    LOG_AT(INFO, kPackageRemovedLine) << "remove the zip file";
+  } else {
+    LOG(WARNING) << "package not deleted: " << package << ", error " << error;
+  }
+}
+
+// Moves every entry of `transaction` in: the installed version aside (5
+// attempts, 10 ms apart), the new one into its place (8 attempts, 20 ms
+// apart). Entries already moved in by a run that was cut short are left.
+// With `staged_lines` the attempts are logged as staged mode reports them.
+bool SwapEntries(update::InstallTransaction& transaction, bool staged_lines) {
+  for (size_t i = 0; i < transaction.entries().size(); ++i) {
+    const update::SwapEntry& entry = transaction.entries()[i];
+    if (!Exists(entry.source) && Exists(entry.live))
+      continue;
+    bool aside = false;
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 5 && !aside; ++attempt) {
+      Sleep(10);
+      aside = transaction.MoveAside(i);
+      error = aside ? 0 : GetLastError();
+      if (staged_lines)
+        LOG_AT(INFO, kDeleteResultLine) << "delete file result:" << aside << "," << entry.live;
+    }
+    if (!aside) {
+      LOG(ERROR) << (staged_lines ? "installed client directory" : "installed entry")
+                 << " could not be moved aside, installation kept: " << entry.live << ", error "
+                 << error;
+      return false;
+    }
+    PauseForTest(L"after-aside");
+    bool moved = false;
+    bool to_live = false;
+    for (int attempt = 0; attempt < 8 && !moved; ++attempt, to_live = !to_live) {
+      moved = transaction.MoveIn(i);
+      // Moving into the root lands under the entry's own name: staged mode
+      // reports the attempts alternately by either name.
+      if (staged_lines) {
+        LOG_AT(INFO, kMoveResultLine) << "move result:" << moved << ",from:" << entry.source
+                                      << ",to:" << (to_live ? entry.live : entry.live.DirName());
+      }
+      if (!moved)
+        Sleep(20);
+    }
+    if (!moved) {
+      LOG(ERROR) << "new version could not be moved in: " << entry.source;
+      return false;
     }
   }
-  if (MoveFileExW(previous.value().c_str(), client.value().c_str(), 0)) {
-    LOG(ERROR) << "update undone, previous version restored: " << client;
-  } else {
-    const DWORD error = GetLastError();
-    LOG(ERROR) << "previous version not restored, it stays in " << previous << ", error " << error;
-  }
-}
-
-// Extracts `package` over `root_dir` with the unpacker beside the executable
-// and deletes the package on success. False when the unpacker cannot start,
-// its exit code cannot be read, or it reports failure; the package is kept then.
-// The unpacker splits its own command line and reads no backslash escapes, so
-// its output switch is written as -o"<root>" verbatim after the arguments the
-// command-line builder quotes: quoted as one argument, a root with a blank or a
-// non-ASCII character would reach it split and it would extract nothing.
-//
-// Package mode: the unpacker writes the package's files below the root,
-// overwriting what is there and leaving files it does not carry. Only its exit
-// code tells success; a code that cannot be read counts as failure, so the
-// package is kept for another attempt and the old client is not started as if
-// it were new. The unpacker has no time limit: a large package on a slow disk
-// takes what it takes, and the user's client is not running meanwhile.
-// Its console window stays hidden: the user sees only the outcome, and a
-// failure only through the dialog.
-bool UnpackPackage(const std::wstring& root_dir, const std::wstring& package) {
-  base::LaunchOptions options;
-  options.hide_window = true;
-  base::CommandLine unpack(common::GetExeDirFilePath(L"7z.exe"));
-  unpack.AppendArg("x");
-  unpack.AppendArgWide(package);
-  unpack.AppendArg("-aoa");
-  const std::wstring command = unpack.GetCommandLineString() + L" -o\"" + root_dir + L"\"";
-  const base::Process unpacker = base::LaunchProcess(command, options);
-  LOG_AT(INFO, kLaunchUnpackerLine)
-      << "launch 7z vaild:" << unpacker.IsValid() << " cmd:" << command;
-  if (!unpacker.IsValid()) {
-    LOG_AT(ERROR, kUnpackerFailedLine) << "7z launch failed";
-    return false;
-  }
-  int exit_code = 0;
-  const bool ret = unpacker.WaitForExit(&exit_code);
-  LOG_AT(INFO, kUnpackerExitLine) << "7z exit with code:" << exit_code << ",ret:" << ret;
-  // An unreadable exit code is no proof of success: keep the package.
-  if (!ret || exit_code != 0)
-    return false;
-  (void)base::DeleteFile(base::FilePath(package), false);
-  LOG_AT(INFO, kPackageRemovedLine) << "remove the zip file";
+  PauseForTest(L"after-move-in");
   return true;
 }
 
+// After the new version has started: previous versions, leftovers, journal,
+// then the package.
+void FinishCleanUp(const std::wstring& root_dir, update::InstallTransaction& transaction) {
+  PauseForTest(L"before-clean-up");
+  transaction.CleanUp();
+  RemoveOldVersions(root_dir);
+  RemovePackage(transaction.package());
+}
+
+// The swap, the start check and the clean-up of a recorded transaction; on
+// failure everything goes back to the previous version.
+bool CompleteTransaction(const std::wstring& root_dir,
+                         update::InstallTransaction& transaction,
+                         bool staged_lines) {
+  if (!SwapEntries(transaction, staged_lines) || !StartClient(root_dir)) {
+    transaction.Undo();
+    return false;
+  }
+  PauseForTest(L"after-launch");
+  // The client runs: from here on the new version stays, whatever happens.
+  (void)transaction.Record(update::InstallTransaction::Phase::kStarted);
+  FinishCleanUp(root_dir, transaction);
+  return true;
+}
+
+enum class EarlierRun { kNone, kInstalled, kFailed };
+
+// Finishes what an updater that was cut short left in its journal: its clean-up
+// when its client had started, else its swap and start check, undone when the
+// start fails.
+EarlierRun FinishEarlierRun(const std::wstring& root_dir) {
+  update::InstallTransaction transaction{base::FilePath(root_dir)};
+  if (!transaction.Load())
+    return EarlierRun::kNone;
+  LOG(WARNING) << "finishing an update that was cut short: " << transaction.JournalPath();
+  if (transaction.phase() == update::InstallTransaction::Phase::kStarted) {
+    FinishCleanUp(root_dir, transaction);
+    return EarlierRun::kInstalled;
+  }
+  return CompleteTransaction(root_dir, transaction, false) ? EarlierRun::kInstalled
+                                                           : EarlierRun::kFailed;
+}
+
+// Staged mode: the staged Client, or where it cannot be renamed into the root
+// a complete copy beside root\Client, replaces root\Client.
+bool InstallStagedVersion(const std::wstring& root_dir) {
+  if (!StagedVersionUsable(root_dir))
+    return false;
+  const base::FilePath staged = StagedClientDir(root_dir);
+  const base::FilePath client = InstalledClientDir(root_dir);
+  update::InstallTransaction transaction{base::FilePath(root_dir)};
+  base::FilePath source = staged;
+  if (!RenamableInto(staged, root_dir)) {
+    source = base::UniqueSiblingPath(client, base::kCopySuffix);
+    LOG(INFO) << "staged client directory cannot be renamed into the root, copying it to "
+              << source;
+    PauseForTest(L"before-copy");
+    if (!base::CopyDirectoryTree(staged, source, true, true)) {
+      LOG(ERROR) << "staged client directory could not be copied, installation kept: " << staged;
+      (void)base::DeleteFile(source, true);
+      return false;
+    }
+    transaction.AddLeftover(source);
+  }
+  transaction.Add({client, source, PreviousVersionPath(root_dir, L"Client")});
+  if (!transaction.Record(update::InstallTransaction::Phase::kPrepared)) {
+    if (source != staged)
+      (void)base::DeleteFile(source, true);
+    return false;
+  }
+  return CompleteTransaction(root_dir, transaction, true);
+}
+
+// Runs the unpacker: the package's listing into `listing`, its extraction
+// into `out_dir`. The unpacker splits its own command line and reads no
+// backslash escapes, so its output switch is written as -o"<folder>" verbatim
+// after the arguments the command-line builder quotes: quoted as one argument,
+// a path with a blank or a non-ASCII character would reach it split.
+//
+// Only an exit code of 0 and a tree that matches the package's own listing
+// count as success: a killed unpacker, a full disk or a damaged package leave
+// a tree that does not. The unpacker has no time limit; its console stays
+// hidden.
+bool UnpackPackage(const std::wstring& package, const base::FilePath& out_dir) {
+  const base::FilePath unpacker = common::GetExeDirFilePath(L"7z.exe");
+  const base::FilePath listing_path(out_dir.value() + L".listing");
+  SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+  base::win::ScopedHandle listing_file(CreateFileW(listing_path.value().c_str(), GENERIC_WRITE,
+                                                   FILE_SHARE_READ, &inheritable, CREATE_ALWAYS,
+                                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+  base::Process lister;
+  if (listing_file.IsValid()) {
+    base::LaunchOptions list_options;
+    list_options.hide_window = true;
+    list_options.std_output = list_options.std_error = listing_file.Get();
+    list_options.inherited_handles = {listing_file.Get()};
+    base::CommandLine list(unpacker);
+    list.AppendArg("l");
+    list.AppendArg("-slt");
+    list.AppendArg("-sccUTF-8");
+    list.AppendArgWide(package);
+    lister = base::LaunchProcess(list, list_options);
+  }
+
+  base::LaunchOptions options;
+  options.hide_window = true;
+  base::CommandLine unpack(unpacker);
+  unpack.AppendArg("x");
+  unpack.AppendArgWide(package);
+  unpack.AppendArg("-aoa");
+  const std::wstring command = unpack.GetCommandLineString() + L" -o\"" + out_dir.value() + L"\"";
+  const base::Process unpacker_process = base::LaunchProcess(command, options);
+  LOG_AT(INFO, kLaunchUnpackerLine)
+      << "launch 7z vaild:" << unpacker_process.IsValid() << " cmd:" << command;
+  if (!unpacker_process.IsValid()) {
+    LOG_AT(ERROR, kUnpackerFailedLine) << "7z launch failed";
+    if (lister.IsValid())
+      (void)lister.Terminate(1, true);
+    return false;
+  }
+  int exit_code = 0;
+  const bool ret = unpacker_process.WaitForExit(&exit_code);
+  LOG_AT(INFO, kUnpackerExitLine) << "7z exit with code:" << exit_code << ",ret:" << ret;
+  int list_code = -1;
+  const bool listed = lister.IsValid() && lister.WaitForExit(&list_code) && list_code == 0;
+  listing_file.Close();
+  // An unreadable exit code is no proof of success: keep the package.
+  if (!ret || exit_code != 0)
+    return false;
+  std::string text;
+  std::string problem;
+  update::ArchiveListing entries;
+  if (!listed || !ReadWholeFile(listing_path, &text) ||
+      !update::ParseArchiveListing(text, &entries)) {
+    problem =
+        "the package's listing could not be read (exit code " + std::to_string(list_code) + ")";
+  } else if (entries.empty()) {
+    problem = "the package holds nothing";
+  } else {
+    (void)update::ExtractedTreeMatches(out_dir, entries, &problem);
+  }
+  DeleteFileW(listing_path.value().c_str());
+  if (!problem.empty()) {
+    LOG(ERROR) << "package not installed, installation kept: " << problem;
+    return false;
+  }
+  return true;
+}
+
+// Package mode: the package extracted aside, checked against its listing,
+// each top-level entry completed from the installed one and swapped in.
+bool InstallPackage(const std::wstring& root_dir, const std::wstring& package) {
+  const base::FilePath work = update::UpdateWorkDir(base::FilePath(root_dir));
+  // Extractions that earlier runs left take room the new one may need.
+  DeleteLeftovers(work, L"package" + std::wstring(base::kCopySuffix));
+  CreateDirectoryW(work.value().c_str(), nullptr);
+  const base::FilePath out_dir =
+      base::UniqueSiblingPath(work.AppendASCII("package"), base::kCopySuffix);
+  update::InstallTransaction transaction{base::FilePath(root_dir)};
+  transaction.AddLeftover(out_dir);
+  transaction.set_package(base::FilePath(package));
+  auto discard = [&out_dir] {
+    if (!base::DeleteFile(out_dir, true))
+      LOG(WARNING) << "leftover of an update not deleted: " << out_dir;
+    return false;
+  };
+  if (!UnpackPackage(package, out_dir))
+    return discard();
+  PauseForTest(L"after-extraction");
+  base::FileEnumerator top(out_dir, false,
+                           base::FileEnumerator::kFiles | base::FileEnumerator::kDirectories);
+  for (base::FilePath source = top.Next(); !source.empty(); source = top.Next()) {
+    const std::wstring name = source.BaseName().value();
+    const base::FilePath live = base::FilePath(root_dir).Append(name);
+    std::wstring lower = name;
+    for (wchar_t& c : lower)
+      c = static_cast<wchar_t>(std::towlower(c));
+    std::string problem;
+    if (lower.rfind(L"zeltorcg_update", 0) == 0) {
+      LOG(ERROR) << "package entry would replace the updater's own folder, installation kept: "
+                 << name;
+      return discard();
+    }
+    if (top.GetInfo().IsDirectory() && base::DirectoryExists(live) &&
+        !update::JoinInstalledFiles(live, source, &problem)) {
+      LOG(ERROR) << "new version not built, installation kept: " << problem;
+      return discard();
+    }
+    transaction.Add({live, source, PreviousVersionPath(root_dir, name)});
+  }
+  PauseForTest(L"after-build");
+  if (!transaction.Record(update::InstallTransaction::Phase::kPrepared))
+    return discard();
+  return CompleteTransaction(root_dir, transaction, false);
+}
 // The name of the installation lock of `root_dir`, a named mutex of the
 // session: one per folder, the same for every spelling of it.
 std::wstring InstallLockName(const std::wstring& root_dir) {
@@ -232,25 +498,16 @@ std::wstring InstallLockName(const std::wstring& root_dir) {
   return name;
 }
 
-// Staged mode end to end: ReplaceClientDirectory, LaunchClient, and once the
-// new client runs, RemoveOldVersions. When the new client cannot be started,
-// the previous version is restored (RestorePreviousVersion) and it fails.
-bool InstallStagedVersion(const std::wstring& root_dir) {
-  if (!ReplaceClientDirectory(root_dir))
-    return false;
-  if (!LaunchClient(root_dir)) {
-    RestorePreviousVersion(root_dir, true);
-    return false;
-  }
-  PauseForTest(L"after-launch");
-  RemoveOldVersions(root_dir);
-  return true;
+// Whether the request has nothing left to install: its package or stage was
+// consumed by the earlier run that this one finished.
+bool RequestConsumed(const std::wstring& root_dir, const std::wstring& package) {
+  return package.empty() ? !base::DirectoryExists(StagedClientDir(root_dir))
+                         : !base::PathExists(base::FilePath(package));
 }
 
-// Package mode when `package` is non-empty (UnpackPackage, then LaunchClient),
-// else staged mode (InstallStagedVersion), holding the installation lock of
-// `root_dir` throughout; waits up to kInstallLockWaitMs for an updater already
-// at work there, and fails when it does not finish.
+// Holding the installation lock of `root_dir` (waiting up to kInstallLockWaitMs
+// for an updater already at work there): finishes what an earlier run left,
+// then installs the package when `package` is non-empty, else the stage.
 bool InstallNewVersion(const std::wstring& root_dir, const std::wstring& package) {
   // One update at a time per installation: a second updater for the same
   // folder would move away what the first is moving into place.
@@ -266,8 +523,21 @@ bool InstallNewVersion(const std::wstring& root_dir, const std::wstring& package
     LOG(ERROR) << "another update of " << root_dir << " is still running, giving up";
     return false;
   }
-  const bool updated = package.empty() ? InstallStagedVersion(root_dir)
-                                       : UnpackPackage(root_dir, package) && LaunchClient(root_dir);
+  bool updated = false;
+  switch (FinishEarlierRun(root_dir)) {
+    case EarlierRun::kFailed:
+      break;
+    case EarlierRun::kInstalled:
+      if (RequestConsumed(root_dir, package)) {
+        updated = true;
+        break;
+      }
+      [[fallthrough]];
+    case EarlierRun::kNone:
+      updated =
+          package.empty() ? InstallStagedVersion(root_dir) : InstallPackage(root_dir, package);
+      break;
+  }
   ReleaseMutex(lock.Get());
   return updated;
 }
@@ -275,6 +545,7 @@ bool InstallNewVersion(const std::wstring& root_dir, const std::wstring& package
 }  // namespace
 
 bool RunUpdate(int32_t pid, const std::wstring& root_dir, const std::wstring& package) {
+  LeaveInstallation(root_dir);
   if (pid > 0) {
     base::Process client = base::Process::Open(static_cast<base::ProcessId>(pid));
     if (client.IsValid()) {
@@ -285,65 +556,13 @@ bool RunUpdate(int32_t pid, const std::wstring& root_dir, const std::wstring& pa
   return InstallNewVersion(root_dir, package);
 }
 
-bool ReplaceClientDirectory(const std::wstring& root_dir) {
-  if (!StagedVersionUsable(root_dir))
-    return false;
-  bool aside = false;
-  for (int attempt = 0; attempt < 5 && !aside; ++attempt) {
-    Sleep(10);
-    aside = MoveInstalledClientAside(root_dir);
-    LOG_AT(INFO, kDeleteResultLine)
-        << "delete file result:" << aside << "," << InstalledClientDir(root_dir);
-  }
-  if (!aside) {
-    LOG(ERROR) << "installed client directory could not be moved aside, installation kept: "
-               << InstalledClientDir(root_dir);
-    return false;
-  }
-  PauseForTest(L"after-aside");
-  bool to_client_dir = false;
-  for (int attempt = 0; attempt < 8; ++attempt, to_client_dir = !to_client_dir) {
-    if (MoveStagedClient(root_dir, to_client_dir)) {
-      PauseForTest(L"after-move-in");
-      return true;
-    }
-    Sleep(20);
-  }
-  RestorePreviousVersion(root_dir, false);
-  return false;
-}
-
-bool LaunchClient(const std::wstring& root_dir) {
-  // Plain text, no path join: the root is used exactly as the client gave it.
-  const std::wstring command_line = L"\"" + root_dir + L"\\Client\\ZeltorCloudPlay.exe\"";
-  base::LaunchOptions options;
-  options.breakaway_from_job = true;
-  const base::Process client = base::LaunchProcess(command_line, options);
-  LOG_AT(INFO, kLaunchClientLine) << "launch process vaild:" << client.IsValid()
-                                  << " path:" << command_line;
-  return client.IsValid();
-}
-
-void RemoveOldVersions(const std::wstring& root_dir) {
-  const base::FilePath root(root_dir);
-  const base::FilePath previous = PreviousClientDir(root_dir);
-  if (base::PathExists(previous) && !MoveToTrash(previous))
-    LOG(WARNING) << "previous version not deleted: " << previous;
-  const std::wstring trash(base::kTrashSuffix);
-  DeleteLeftovers(root, previous.BaseName().value() + trash);
-  DeleteLeftovers(root, L"Client" + trash);
-  DeleteLeftovers(root, L"Client" + std::wstring(base::kCopySuffix));
-  DeleteLeftovers(StagedClientDir(root_dir).DirName(), L"Client" + trash);
-}
-
 base::FilePath InstalledClientDir(const std::wstring& root_dir) {
   return base::FilePath(root_dir).AppendASCII("Client");
 }
 
 base::FilePath StagedClientDir(const std::wstring& root_dir) {
-  return base::FilePath(root_dir).AppendASCII("zeltorcg_update_tmp").AppendASCII("Client");
+  return update::UpdateWorkDir(base::FilePath(root_dir)).AppendASCII("Client");
 }
-
 int32_t PidFromSwitchValue(const std::wstring& raw) {
   // The value is read as ASCII: a value with any other character is no pid.
   bool ascii = true;

@@ -9,29 +9,16 @@
 // The update procedure. Every step is logged with its outcome; nothing throws.
 // Paths are formed from the root directory exactly as given.
 
-// Waits at most 10 s for the client `pid` (when > 0) to end, then installs the
-// new version under the installation lock of `root_dir`: the package extracted
-// over the root when `package` is non-empty, else the staged Client swapped in.
-// True only when the new version is installed and the client was started.
+// Moves the current directory out of the installation, waits at most 10 s for
+// the client `pid` (when > 0) to end, then, under the installation lock of
+// `root_dir`, finishes what an updater cut short left and installs the new
+// version: the package extracted aside, checked and swapped in by renames
+// when `package` is non-empty, else the staged Client swapped in. True only
+// when the new version is installed and its client started and did not fail
+// at once; on failure the previous version is in place again.
 [[nodiscard]] bool RunUpdate(int32_t pid,
                              const std::wstring& root_dir,
                              const std::wstring& package);
-
-// Swaps root_dir\zeltorcg_update_tmp\Client into root_dir\Client by renames.
-// Refuses, touching nothing, when the staged version is not usable. The
-// installed Client is first moved aside (5 attempts; when all are refused the
-// installation stays as it was), then the staged one is moved in (8 attempts).
-// When no move succeeds, the previous version is renamed back and the staged
-// one stays staged.
-[[nodiscard]] bool ReplaceClientDirectory(const std::wstring& root_dir);
-
-// Starts root_dir\Client\ZeltorCloudPlay.exe outside any job, without waiting.
-[[nodiscard]] bool LaunchClient(const std::wstring& root_dir);
-
-// Deletes the previous version (renamed to a trash name first) and what
-// earlier runs left: trash and unfinished copies. Logs a WARNING for each that
-// cannot be deleted; they are tried again by the next staged update.
-void RemoveOldVersions(const std::wstring& root_dir);
 
 // root_dir\Client and root_dir\zeltorcg_update_tmp\Client.
 base::FilePath InstalledClientDir(const std::wstring& root_dir);

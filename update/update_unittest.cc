@@ -80,17 +80,6 @@ class UpdateStepsTest : public testing::Test {
   std::wstring log_;
 };
 
-TEST_F(UpdateStepsTest, ReplaceClientDirectory_MissingStagedFolderKeepsInstallation) {
-  Stage("1");
-  ASSERT_TRUE(ReplaceClientDirectory(root_));
-  ASSERT_TRUE(base::DirectoryExists(InstalledClientDir(root_)));
-  // Nothing staged now: the installed client must survive the next attempt.
-  EXPECT_FALSE(ReplaceClientDirectory(root_));
-  EXPECT_TRUE(base::PathExists(InstalledClientDir(root_).AppendASCII("version.txt")));
-  // An empty root names the current folder's "zeltorcg_update_tmp": absent too.
-  EXPECT_FALSE(ReplaceClientDirectory(L""));
-}
-
 TEST_F(UpdateStepsTest, RepeatedUpdatesKeepHandlesAndMemoryFlat) {
   auto handles = [] {
     DWORD count = 0;
@@ -105,10 +94,10 @@ TEST_F(UpdateStepsTest, RepeatedUpdatesKeepHandlesAndMemoryFlat) {
   };
   auto one_update = [this](int i) {
     Stage(std::to_string(i));
-    EXPECT_TRUE(ReplaceClientDirectory(root_));
-    // The client program is no program here: the launch fails, cleanly.
-    EXPECT_FALSE(LaunchClient(root_));
-    RemoveOldVersions(root_);
+    // The client program is no program here: the launch fails and the swap
+    // is undone, cleanly.
+    EXPECT_FALSE(RunUpdate(0, root_, L""));
+    EXPECT_TRUE(base::DirectoryExists(StagedClientDir(root_)));
   };
   for (int i = 0; i < 5; ++i)
     one_update(i);  // warm-up: singletons, caches

@@ -123,8 +123,9 @@ FilePath UniqueSiblingPath(const FilePath& path, std::wstring_view suffix);
 // Copies the file or directory `from` to `to`; with `recursive` the whole
 // tree, and into `to` under the source's name when `to` is an existing
 // directory. Refuses to copy a tree onto or into itself, comparing the
-// absolute paths as the file system does (letter case ignored). Stops at the
-// first failure, leaving what was copied so far.
+// absolute paths as the file system does (letter case ignored). A link
+// (reparse point) below `from` fails the copy. Stops at the first failure,
+// leaving what was copied so far.
 bool CopyDirectoryTree(const FilePath& from,
                        const FilePath& to,
                        bool recursive,

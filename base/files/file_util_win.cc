@@ -361,7 +361,11 @@ bool CopyDirectoryTree(const FilePath& from,
       success = false;
       break;
     }
-    if (from_is_dir) {
+    if (current != from && IsLink(entries.GetInfo().find_data().dwFileAttributes)) {
+      // A link would arrive as an empty folder or a copy of its target, not
+      // as itself: the tree cannot be copied faithfully.
+      success = false;
+    } else if (from_is_dir) {
       if (!DirectoryExists(target) && !::CreateDirectoryW(target.value().c_str(), nullptr))
         success = false;
     } else if (!CopySingleFile(current, target, fail_if_exists)) {

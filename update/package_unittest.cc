@@ -1,0 +1,104 @@
+#include "update/package.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "base/files/file_util.h"
+
+namespace update {
+namespace {
+
+TEST(ParseArchiveListing, ReadsEntriesAfterTheSeparatorOnly) {
+  const std::string listing =
+      "7-Zip\r\n\r\nListing archive: p.7z\r\n\r\n--\r\nPath = p.7z\r\nType = 7z\r\n\r\n"
+      "----------\r\nPath = Client\r\nSize = 0\r\nAttributes = D\r\n\r\n"
+      "Path = Client\\Version.txt\r\nSize = 12\r\nAttributes = A\r\n\r\n"
+      "Path = Client\\zip folder\r\nFolder = +\r\nSize = 0\r\n\r\n"
+      "Path = Client\\version.txt\r\nSize = 7\r\n";
+  ArchiveListing entries;
+  ASSERT_TRUE(ParseArchiveListing(listing, &entries));
+  ASSERT_EQ(entries.size(), 3u) << "the archive's own block is no entry; a repeat replaces";
+  EXPECT_TRUE(entries[L"client"].directory);
+  EXPECT_TRUE(entries[L"client\\zip folder"].directory);
+  EXPECT_FALSE(entries[L"client\\version.txt"].directory);
+  EXPECT_EQ(entries[L"client\\version.txt"].size, 7u);
+  EXPECT_FALSE(ParseArchiveListing("Can not open the file as archive\r\n", &entries));
+}
+
+class PackageTreeTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(base::GetTempDir(&dir_));
+    dir_ = dir_.Append(L"package_tree_" + std::to_wstring(GetCurrentProcessId()));
+    (void)base::DeleteFile(dir_, true);
+  }
+  void TearDown() override { (void)base::DeleteFile(dir_, true); }
+  void Write(const std::wstring& relative, const std::string& bytes) {
+    const base::FilePath path = dir_.Append(relative);
+    ASSERT_TRUE(base::CreateDirectoryAndGetError(path.DirName(), nullptr));
+    HANDLE file =
+        CreateFileW(path.value().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+  }
+  base::FilePath dir_;
+};
+
+TEST_F(PackageTreeTest, ExtractedTreeMustMatchTheListingExactly) {
+  Write(L"x\\Client\\a.txt", "abc");
+  Write(L"x\\Client\\d\\b.txt", "");
+  const ArchiveListing listed = {
+      {L"client\\a.txt", {L"Client\\a.txt", false, 3}},
+      {L"client\\d\\b.txt", {L"Client\\d\\b.txt", false, 0}},
+  };
+  const base::FilePath tree = dir_.Append(L"x");
+  std::string problem;
+  EXPECT_TRUE(ExtractedTreeMatches(tree, listed, &problem)) << problem;
+  const struct {
+    const char* name;
+    ArchiveListing entries;
+  } cases[] = {
+      {"a file cut short",
+       {{L"client\\a.txt", {L"Client\\a.txt", false, 4}},
+        {L"client\\d\\b.txt", {L"Client\\d\\b.txt", false, 0}}}},
+      {"a file not extracted",
+       {{L"client\\a.txt", {L"Client\\a.txt", false, 3}},
+        {L"client\\d\\b.txt", {L"Client\\d\\b.txt", false, 0}},
+        {L"client\\c.txt", {L"Client\\c.txt", false, 1}}}},
+      {"an entry not listed", {{L"client\\a.txt", {L"Client\\a.txt", false, 3}}}},
+      {"another kind",
+       {{L"client\\a.txt", {L"Client\\a.txt", true, 0}},
+        {L"client\\d\\b.txt", {L"Client\\d\\b.txt", false, 0}}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    problem.clear();
+    EXPECT_FALSE(ExtractedTreeMatches(tree, c.entries, &problem));
+    EXPECT_FALSE(problem.empty());
+  }
+}
+
+TEST_F(PackageTreeTest, JoinAddsWhatTheNewVersionLacksAndLetsItWinConflicts) {
+  Write(L"old\\kept.txt", "old only");
+  Write(L"old\\same.txt", "old");
+  Write(L"old\\was folder\\inside.txt", "old");
+  Write(L"old\\was file", "old");
+  Write(L"old\\sub\\deep.txt", "old deep");
+  Write(L"new\\same.txt", "new");
+  Write(L"new\\was folder", "new file");
+  Write(L"new\\was file\\inside.txt", "new");
+  std::string problem;
+  ASSERT_TRUE(JoinInstalledFiles(dir_.Append(L"old"), dir_.Append(L"new"), &problem)) << problem;
+  const base::FilePath fresh = dir_.Append(L"new");
+  EXPECT_TRUE(base::PathExists(fresh.Append(L"kept.txt")));
+  EXPECT_TRUE(base::PathExists(fresh.Append(L"sub\\deep.txt")));
+  EXPECT_FALSE(base::DirectoryExists(fresh.Append(L"was folder")));
+  EXPECT_TRUE(base::DirectoryExists(fresh.Append(L"was file")));
+  EXPECT_TRUE(base::PathExists(dir_.Append(L"old\\was folder\\inside.txt"))) << "installed intact";
+}
+
+}  // namespace
+}  // namespace update

@@ -1,0 +1,139 @@
+#include "update/transaction.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "base/files/file_util.h"
+#include "base/logging.h"
+
+namespace update {
+namespace {
+
+class InstallTransactionTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(base::GetTempDir(&root_));
+    root_ = root_.Append(L"transaction_" + std::to_wstring(GetCurrentProcessId()));
+    (void)base::DeleteFile(root_, true);
+    ASSERT_TRUE(base::CreateDirectoryAndGetError(root_, nullptr));
+  }
+  void TearDown() override { (void)base::DeleteFile(root_, true); }
+
+  // A folder holding one file whose content names it.
+  void MakeVersion(const base::FilePath& dir, const std::string& version) {
+    ASSERT_TRUE(base::CreateDirectoryAndGetError(dir, nullptr));
+    HANDLE file = CreateFileW(dir.Append(L"version.txt").value().c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, version.data(), static_cast<DWORD>(version.size()), &written, nullptr);
+    CloseHandle(file);
+  }
+  // The version a folder holds, "none" when it is absent.
+  std::string VersionIn(const base::FilePath& dir) {
+    HANDLE file = CreateFileW(dir.Append(L"version.txt").value().c_str(), GENERIC_READ,
+                              FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+      return "none";
+    char buffer[16];
+    DWORD read = 0;
+    ReadFile(file, buffer, sizeof(buffer), &read, nullptr);
+    CloseHandle(file);
+    return std::string(buffer, read);
+  }
+  SwapEntry Entry() {
+    return {root_.Append(L"Client"), root_.Append(L"new"), root_.Append(L"old")};
+  }
+
+  base::FilePath root_;
+};
+
+TEST_F(InstallTransactionTest, UndoFromEveryStepOfTheSwapRestoresTheInstalledVersion) {
+  // How far the swap got before it was undone, and whether a version was
+  // installed at all.
+  const struct {
+    const char* name;
+    bool installed;
+    int steps;  // 0 none, 1 moved aside, 2 moved in
+  } cases[] = {
+      {"nothing moved", true, 0},
+      {"moved aside", true, 1},
+      {"moved in", true, 2},
+      {"new entry, nothing moved", false, 0},
+      {"new entry, moved in", false, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(base::DeleteFile(root_, true));
+    if (c.installed)
+      MakeVersion(Entry().live, "1");
+    MakeVersion(Entry().source, "2");
+    {
+      InstallTransaction transaction(root_);
+      transaction.Add(Entry());
+      ASSERT_TRUE(transaction.Record(InstallTransaction::Phase::kPrepared));
+      if (c.steps >= 1) {
+        ASSERT_TRUE(transaction.MoveAside(0));
+      }
+      if (c.steps >= 2) {
+        ASSERT_TRUE(transaction.MoveIn(0));
+      }
+      EXPECT_EQ(transaction.AllMovedIn(), c.steps == 2);
+    }
+    // Undone by a later run, from the journal alone.
+    InstallTransaction later(root_);
+    ASSERT_TRUE(later.Load());
+    ASSERT_EQ(later.entries().size(), 1u);
+    later.Undo();
+    EXPECT_EQ(VersionIn(Entry().live), c.installed ? "1" : "none");
+    EXPECT_EQ(VersionIn(Entry().source), "2");
+    EXPECT_FALSE(base::PathExists(Entry().previous));
+    EXPECT_FALSE(base::PathExists(later.JournalPath()));
+  }
+}
+
+TEST_F(InstallTransactionTest, CleanUpAfterTheStartKeepsOnlyTheNewVersion) {
+  MakeVersion(Entry().live, "1");
+  MakeVersion(Entry().source, "2");
+  MakeVersion(root_.Append(L"extracted"), "x");
+  InstallTransaction transaction(root_);
+  transaction.Add(Entry());
+  transaction.AddLeftover(root_.Append(L"extracted"));
+  transaction.set_package(root_.Append(L"pkg.7z"));
+  ASSERT_TRUE(transaction.Record(InstallTransaction::Phase::kPrepared));
+  ASSERT_TRUE(transaction.MoveAside(0) && transaction.MoveIn(0));
+  ASSERT_TRUE(transaction.Record(InstallTransaction::Phase::kStarted));
+
+  InstallTransaction later(root_);
+  ASSERT_TRUE(later.Load());
+  EXPECT_EQ(later.phase(), InstallTransaction::Phase::kStarted);
+  EXPECT_EQ(later.package(), root_.Append(L"pkg.7z"));
+  later.CleanUp();
+  EXPECT_EQ(VersionIn(Entry().live), "2");
+  for (const wchar_t* gone : {L"old", L"new", L"extracted"})
+    EXPECT_FALSE(base::PathExists(root_.Append(gone))) << gone;
+  EXPECT_FALSE(base::PathExists(later.JournalPath()));
+}
+
+TEST_F(InstallTransactionTest, DamagedOrMissingJournalIsNotActedOn) {
+  InstallTransaction none(root_);
+  EXPECT_FALSE(none.Load());
+  InstallTransaction transaction(root_);
+  transaction.Add(Entry());
+  ASSERT_TRUE(transaction.Record(InstallTransaction::Phase::kPrepared));
+  // Cut off before its end line: not a journal this system wrote whole.
+  HANDLE file = CreateFileW(transaction.JournalPath().value().c_str(), GENERIC_WRITE, 0, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  SetFilePointer(file, 40, nullptr, FILE_BEGIN);
+  SetEndOfFile(file);
+  CloseHandle(file);
+  InstallTransaction later(root_);
+  EXPECT_FALSE(later.Load());
+  EXPECT_TRUE(later.entries().empty());
+  EXPECT_FALSE(base::PathExists(later.JournalPath()));
+}
+
+}  // namespace
+}  // namespace update
