@@ -429,15 +429,19 @@ bool InstallPackage(const std::wstring& root_dir, const std::wstring& package) {
   const base::FilePath work = update::UpdateWorkDir(base::FilePath(root_dir));
   // Extractions that earlier runs left take room the new one may need.
   DeleteLeftovers(work, L"package" + std::wstring(base::kCopySuffix));
-  CreateDirectoryW(work.value().c_str(), nullptr);
+  // A work folder this run made goes again when nothing is left in it.
+  const bool made_work_dir = CreateDirectoryW(work.value().c_str(), nullptr) != 0;
   const base::FilePath out_dir =
       base::UniqueSiblingPath(work.AppendASCII("package"), base::kCopySuffix);
   update::InstallTransaction transaction{base::FilePath(root_dir)};
   transaction.AddLeftover(out_dir);
   transaction.set_package(base::FilePath(package));
-  auto discard = [&out_dir] {
+  auto discard = [&out_dir, &work, made_work_dir] {
     if (!base::DeleteFile(out_dir, true))
       LOG(WARNING) << "leftover of an update not deleted: " << out_dir;
+    DeleteFileW((out_dir.value() + L".listing").c_str());
+    if (made_work_dir)
+      RemoveDirectoryW(work.value().c_str());
     return false;
   };
   if (!UnpackPackage(package, out_dir))
@@ -467,8 +471,12 @@ bool InstallPackage(const std::wstring& root_dir, const std::wstring& package) {
   PauseForTest(L"after-build");
   if (!transaction.Record(update::InstallTransaction::Phase::kPrepared))
     return discard();
-  return CompleteTransaction(root_dir, transaction, false);
+  const bool installed = CompleteTransaction(root_dir, transaction, false);
+  if (made_work_dir)
+    RemoveDirectoryW(work.value().c_str());
+  return installed;
 }
+
 // The name of the installation lock of `root_dir`, a named mutex of the
 // session: one per folder, the same for every spelling of it.
 std::wstring InstallLockName(const std::wstring& root_dir) {
