@@ -17,10 +17,6 @@ constexpr wchar_t kJournalName[] = L"transaction.journal";
 // A journal larger than this is damaged (a few hundred bytes per entry).
 constexpr DWORD kMaxJournalBytes = 1 << 20;
 
-bool Exists(const base::FilePath& path) {
-  return GetFileAttributesW(path.value().c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 bool Rename(const base::FilePath& from, const base::FilePath& to) {
   return MoveFileExW(from.value().c_str(), to.value().c_str(), 0) != 0;
 }
@@ -34,7 +30,7 @@ bool MoveToTrash(const base::FilePath& path) {
 // Deletes `path` by renaming it to a trash name and deleting that, so that a
 // deletion cut short never leaves a part under the name.
 void DeleteViaTrash(const base::FilePath& path) {
-  if (!Exists(path))
+  if (!base::PathExists(path))
     return;
   const base::FilePath trash = base::UniqueSiblingPath(path, base::kTrashSuffix);
   if (!Rename(path, trash) || !base::DeleteFile(trash, true))
@@ -133,7 +129,7 @@ bool InstallTransaction::Record(Phase phase) {
 bool InstallTransaction::Load() {
   const base::FilePath journal = JournalPath();
   std::string text;
-  if (!Exists(journal))
+  if (!base::PathExists(journal))
     return false;
   bool complete = false;
   if (ReadWholeFile(journal, &text) && text.rfind(std::string(kJournalHeader) + "\n", 0) == 0) {
@@ -168,16 +164,16 @@ bool InstallTransaction::Load() {
 
 bool InstallTransaction::MoveAside(size_t index) {
   const SwapEntry& entry = entries_[index];
-  if (!Exists(entry.live))
+  if (!base::PathExists(entry.live))
     return true;
-  if (Exists(entry.previous) && !MoveToTrash(entry.previous))
+  if (base::PathExists(entry.previous) && !MoveToTrash(entry.previous))
     return false;
   return Rename(entry.live, entry.previous);
 }
 
 bool InstallTransaction::MoveIn(size_t index) {
   const SwapEntry& entry = entries_[index];
-  if (Exists(entry.live)) {
+  if (base::PathExists(entry.live)) {
     // Something took the name after the move aside: a rename now would fail
     // or land inside it.
     LOG(ERROR) << "installed entry present, not moving onto it: " << entry.live;
@@ -188,7 +184,7 @@ bool InstallTransaction::MoveIn(size_t index) {
 
 bool InstallTransaction::AllMovedIn() const {
   for (const SwapEntry& entry : entries_) {
-    if (Exists(entry.source) || !Exists(entry.live))
+    if (base::PathExists(entry.source) || !base::PathExists(entry.live))
       return false;
   }
   return true;
@@ -197,17 +193,18 @@ bool InstallTransaction::AllMovedIn() const {
 void InstallTransaction::Undo() {
   bool all_back = true;
   for (auto entry = entries_.rbegin(); entry != entries_.rend(); ++entry) {
-    if (Exists(entry->source) && Exists(entry->live))
+    if (base::PathExists(entry->source) && base::PathExists(entry->live))
       continue;  // Never moved: a `previous` there is an earlier run's.
     // The new version is in `live`: back to its source name, or to the trash
     // when that name is taken.
-    if (Exists(entry->live) && !Rename(entry->live, entry->source) && !MoveToTrash(entry->live)) {
+    if (base::PathExists(entry->live) && !Rename(entry->live, entry->source) &&
+        !MoveToTrash(entry->live)) {
       LOG(ERROR) << "new version cannot be moved away, previous version kept in "
                  << entry->previous;
       all_back = false;
       continue;
     }
-    if (!Exists(entry->previous))
+    if (!base::PathExists(entry->previous))
       continue;  // Nothing was installed there before.
     if (Rename(entry->previous, entry->live)) {
       LOG(ERROR) << "update undone, previous version restored: " << entry->live;

@@ -63,10 +63,6 @@ void PauseForTest([[maybe_unused]] const wchar_t* step) {
 #endif
 }
 
-bool Exists(const base::FilePath& path) {
-  return GetFileAttributesW(path.value().c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 bool ReadWholeFile(const base::FilePath& path, std::string* bytes) {
   const base::win::ScopedHandle file(CreateFileW(
       path.value().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -220,7 +216,7 @@ void RemovePackage(const base::FilePath& package) {
   SetFileAttributesW(package.value().c_str(), FILE_ATTRIBUTE_NORMAL);
   const bool deleted = DeleteFileW(package.value().c_str()) != 0;
   const DWORD error = GetLastError();
-  if (deleted || !Exists(package)) {
+  if (deleted || !base::PathExists(package)) {
     LOG_AT(INFO, kPackageRemovedLine) << "remove the zip file";
   } else {
     LOG(WARNING) << "package not deleted: " << package << ", error " << error;
@@ -234,7 +230,7 @@ void RemovePackage(const base::FilePath& package) {
 bool SwapEntries(update::InstallTransaction& transaction, bool staged_lines) {
   for (size_t i = 0; i < transaction.entries().size(); ++i) {
     const update::SwapEntry& entry = transaction.entries()[i];
-    if (!Exists(entry.source) && Exists(entry.live))
+    if (!base::PathExists(entry.source) && base::PathExists(entry.live))
       continue;
     bool aside = false;
     DWORD error = 0;
@@ -452,11 +448,8 @@ bool InstallPackage(const std::wstring& root_dir, const std::wstring& package) {
   for (base::FilePath source = top.Next(); !source.empty(); source = top.Next()) {
     const std::wstring name = source.BaseName().value();
     const base::FilePath live = base::FilePath(root_dir).Append(name);
-    std::wstring lower = name;
-    for (wchar_t& c : lower)
-      c = static_cast<wchar_t>(std::towlower(c));
     std::string problem;
-    if (lower.rfind(L"zeltorcg_update", 0) == 0) {
+    if (update::ListingKey(name).rfind(L"zeltorcg_update", 0) == 0) {
       LOG(ERROR) << "package entry would replace the updater's own folder, installation kept: "
                  << name;
       return discard();
