@@ -1,10 +1,13 @@
 // Whole updates of trees of small files, each figure the median of several
 // runs from the same start state, the compared runs alternating:
 //   staged mode: from update.exe's start to the new client's start (which
-//                must not grow with the tree), and the whole run including the
-//                deletion of the old version;
-//   package mode beside a bare "7z x -aoa" of the same package over the same
-//                installed tree.
+//                must not grow with the tree) beside a launcher that only
+//                starts the client, and the whole run including the deletion
+//                of the old version;
+//   package mode: the whole run beside a bare "7z x" of the same package into
+//                an empty folder, and its time to the client's start;
+//   a patch of 10 % of the files: package mode beside the patch's in-place
+//                "7z x -aoa" over the installed tree.
 // The delay from the old client's exit to the updater's "wait result 1" line
 // closes the report.
 //   update_bench.exe [file counts...]   (default: 1000 5000 20000)
@@ -43,11 +46,6 @@ double Median(std::vector<double> values) {
   return values.empty() ? -1 : values[values.size() / 2];
 }
 
-// Milliseconds of a run, -1 when it did not finish.
-double Millis(const RunResult& r) {
-  return r.finished ? r.seconds * 1000.0 : -1;
-}
-
 // Starts `command_line` into `child` and waits for it: milliseconds from just
 // before its start to its end, -1 when it did not end within 10 minutes.
 double StartAndTime(const std::wstring& command_line,
@@ -63,28 +61,49 @@ double StartAndTime(const std::wstring& command_line,
   return 1000.0 * static_cast<double>(end.QuadPart - begin.QuadPart) / frequency.QuadPart;
 }
 
-struct StagedTimes {
+struct Times {
   double to_client_start_ms = -1;
   double whole_ms = -1;
 };
 
-// One staged update of `root`; the client's start time comes from its record.
-StagedTimes TimeStagedUpdate(const std::wstring& root, const std::wstring& record_file) {
-  StagedTimes times;
+// Runs `command_line` to its end; the client's start time comes from its
+// record, measured from the process's own creation.
+Times TimeRun(const std::wstring& command_line, const std::wstring& record_file) {
+  Times times;
   DeleteFileW(record_file.c_str());
-  ChildProcess updater;
-  times.whole_ms = StartAndTime(
-      Quote(UpdaterDir() + L"\\update.exe") + L" --pid=0 --root_dir=" + Quote(root), {}, &updater);
+  ChildProcess process;
+  times.whole_ms = StartAndTime(command_line, {}, &process);
   if (times.whole_ms < 0)
     return times;
   FILETIME created, exited, kernel, user;
-  GetProcessTimes(updater.handle(), &created, &exited, &kernel, &user);
+  GetProcessTimes(process.handle(), &created, &exited, &kernel, &user);
   const auto records = ReadClientRecords(record_file, 1);
   if (!records.empty() && records[0].count("created")) {
     const uint64_t client = std::strtoull(records[0].at("created").c_str(), nullptr, 10);
     times.to_client_start_ms = static_cast<double>(client - Ticks(created)) / 10000.0;
   }
   return times;
+}
+
+std::wstring Updater(const std::wstring& root, const std::wstring& package = L"") {
+  return Quote(UpdaterDir() + L"\\update.exe") + L" --pid=0 --root_dir=" + Quote(root) +
+         (package.empty() ? L"" : L" --unzip=" + Quote(package));
+}
+
+// The floor: this program as a launcher that only starts the client the way
+// the updater does (outside any job, in its own folder) and waits for nothing.
+int Launch(const wchar_t* client_dir) {
+  std::wstring command_line = L"\"" + std::wstring(client_dir) + L"\\ZeltorCloudPlay.exe\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE,
+                      CREATE_NEW_CONSOLE | CREATE_BREAKAWAY_FROM_JOB, nullptr, client_dir, &startup,
+                      &info))
+    return 1;
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  return 0;
 }
 
 // Milliseconds of one unpacker run started as the updater starts it: its own
@@ -112,9 +131,18 @@ double LogSecondsOfDay(const std::string& stamp) {
          std::atoi(stamp.substr(8, 2).c_str()) * 60.0 + std::atof(stamp.substr(11).c_str());
 }
 
+// Prints the median of `values` and its ratio to `baseline`'s.
+void ReportPair(const std::string& name,
+                const std::vector<double>& values,
+                const std::string& baseline) {
+  bench::Report("update", name.c_str(), Median(values), "ms", baseline.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "--launch")
+    return Launch(FromUtf8(argv[2]).c_str());
   std::vector<int> counts;
   for (int i = 1; i < argc; ++i)
     counts.push_back(std::atoi(argv[i]));
@@ -124,61 +152,88 @@ int main(int argc, char** argv) {
   const std::wstring record_file = work + L"\\starts.txt";
   SetEnvironmentVariableW(L"CLIENT_RECORD_FILE", record_file.c_str());
   const std::wstring seven_zip = Quote(BinDir() + L"\\7z.exe");
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
 
   for (int files : counts) {
-    const std::string n = std::to_string(files) + " files";
+    const std::string n = ", " + std::to_string(files) + " files";
     const std::wstring root = work + L"\\root" + std::to_wstring(files);
     const std::wstring installed = root + L"\\Client";
     const std::wstring staged = root + L"\\zeltorcg_update_tmp\\Client";
 
-    // Staged mode. Each run starts from an old version installed and a new
-    // one staged; the installed new version is staged again for the next run.
+    // Staged mode beside the floor, alternating. Each run starts from an old
+    // version installed and a new one staged; the installed new version is
+    // staged again for the next run.
     MakeClientTree(staged, files, 'a');
-    std::vector<double> to_client, whole;
-    for (int run = 0; run < kRuns; ++run) {
+    std::vector<double> to_client, whole, floor;
+    for (int run = 0; run < 2 * kRuns; ++run) {
       MakeClientTree(installed, files, 'A');
-      const StagedTimes times = TimeStagedUpdate(root, record_file);
+      if (run % 2 == 0) {
+        floor.push_back(TimeRun(Quote(self) + L" --launch " + Quote(installed), record_file)
+                            .to_client_start_ms);
+        continue;
+      }
+      const Times times = TimeRun(Updater(root), record_file);
       to_client.push_back(times.to_client_start_ms);
       whole.push_back(times.whole_ms);
       MoveFileExW(installed.c_str(), staged.c_str(), 0);
     }
-    const std::string base = "staged mode to client start, " + std::to_string(counts[0]) + " files";
-    bench::Report("update", ("staged mode to client start, " + n).c_str(), Median(to_client), "ms",
-                  base.c_str());
-    bench::Report("update", ("staged mode whole run, " + n).c_str(), Median(whole), "ms",
-                  ("staged mode to client start, " + n).c_str());
+    ReportPair("launcher floor to client start" + n, floor, "");
+    ReportPair("staged mode to client start" + n, to_client, "launcher floor to client start" + n);
+    ReportPair("staged mode whole run" + n, whole, "");
     RemoveTree(root);
 
-    // Package mode beside a bare extraction, alternating, each over the old
-    // version installed afresh.
+    // Package mode beside a bare extraction of the same package, alternating,
+    // each over the old version installed afresh: a full package beside its
+    // extraction into an empty folder of the same volume, then a patch of
+    // every tenth file beside its in-place extraction over the installed tree,
+    // which package mode used to be.
     const std::wstring source = work + L"\\src";
-    MakeClientTree(source + L"\\Client", files, 'a');
     const std::wstring package = work + L"\\pkg.7z";
-    MakePackage(source, package);
-    RemoveTree(source);
     const std::wstring run_package = work + L"\\run.7z";
-    std::vector<double> bare, packaged;
-    for (int run = 0; run < 2 * kRuns; ++run) {
-      RemoveTree(installed);
-      MakeClientTree(installed, files, 'A');
-      CopyFileTo(package, run_package);
-      if (run % 2 == 0) {
-        bare.push_back(TimeBareExtraction(seven_zip + L" x " + Quote(run_package) + L" -aoa " +
-                                          Quote(L"-o" + root)));
-      } else {
-        packaged.push_back(Millis(
-            RunUpdater(L"--pid=0 --root_dir=" + Quote(root) + L" --unzip=" + Quote(run_package))
-                .process));
+    const std::wstring empty = work + L"\\bare";
+    std::vector<double> bare, packaged, packaged_to_client, in_place, patched, unused;
+    const auto alternate = [&](const std::wstring& out_dir, std::vector<double>* bare_ms,
+                               std::vector<double>* whole_ms, std::vector<double>* to_client_ms) {
+      MakePackage(source, package);
+      RemoveTree(source);
+      for (int run = 0; run < 2 * kRuns; ++run) {
+        RemoveTree(installed);
+        RemoveTree(empty);
+        MakeClientTree(installed, files, 'A');
+        CopyFileTo(package, run_package);
+        if (run % 2 == 0) {
+          bare_ms->push_back(TimeBareExtraction(seven_zip + L" x " + Quote(run_package) +
+                                                L" -aoa " + Quote(L"-o" + out_dir)));
+          continue;
+        }
+        const Times times = TimeRun(Updater(root, run_package), record_file);
+        whole_ms->push_back(times.whole_ms);
+        to_client_ms->push_back(times.to_client_start_ms);
       }
+      DeleteFileW(package.c_str());
+    };
+    MakeClientTree(source + L"\\Client", files, 'a');
+    alternate(empty, &bare, &packaged, &packaged_to_client);
+    ReportPair("7z x into an empty folder" + n, bare, "");
+    ReportPair("package mode whole run" + n, packaged, "7z x into an empty folder" + n);
+    ReportPair("package mode to client start" + n, packaged_to_client,
+               "launcher floor to client start" + n);
+    RemoveTree(empty);
+
+    MakeClientTree(source + L"\\Client", 0, 'a');
+    Tree patch;
+    for (int i = 0; i < files; i += 10) {
+      patch[L"d" + std::to_wstring(i / 100) + L"\\f" + std::to_wstring(i) + L".dat"] =
+          std::string(100, static_cast<char>('a' + i % 26));
     }
-    bench::Report("update", ("7z x -aoa, " + n).c_str(), Median(bare), "ms");
-    bench::Report("update", ("package mode, " + n).c_str(), Median(packaged), "ms",
-                  ("7z x -aoa, " + n).c_str());
+    WriteTree(source + L"\\Client", patch);
+    alternate(root, &in_place, &patched, &unused);
+    ReportPair("10 % patch, 7z x in place" + n, in_place, "");
+    ReportPair("10 % patch, package mode whole run" + n, patched, "10 % patch, 7z x in place" + n);
     RemoveTree(root);
-    DeleteFileW(package.c_str());
     DeleteFileW(run_package.c_str());
   }
-
   // Delay from the old client's exit to the "wait result 1" line.
   const std::wstring root = work + L"\\waitroot";
   MakeClientTree(root + L"\\Client", 10, 'A');

@@ -63,17 +63,33 @@ void PauseForTest([[maybe_unused]] const wchar_t* step) {
 #endif
 }
 
-bool ReadWholeFile(const base::FilePath& path, std::string* bytes) {
-  const base::win::ScopedHandle file(CreateFileW(
-      path.value().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+// Reads all of the open `file` from its start: false when it cannot be read
+// or exceeds 1 GiB.
+bool ReadFromStart(HANDLE file, std::string* bytes) {
   LARGE_INTEGER size;
-  if (!file.IsValid() || !GetFileSizeEx(file.Get(), &size) || size.QuadPart > (1 << 30))
+  if (!SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_BEGIN) ||
+      !GetFileSizeEx(file, &size) || size.QuadPart > (1 << 30))
     return false;
   bytes->resize(static_cast<size_t>(size.QuadPart));
   DWORD read = 0;
   return bytes->empty() ||
-         (ReadFile(file.Get(), bytes->data(), static_cast<DWORD>(bytes->size()), &read, nullptr) &&
+         (ReadFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &read, nullptr) &&
           read == bytes->size());
+}
+
+// A new file of the temporary folder, readable and writable through the
+// returned handle (inheritable) and deleted when the last handle to it closes,
+// whoever holds it (a console host can outlive the child it served). Invalid
+// on failure.
+base::win::ScopedHandle CreateScratchFile() {
+  base::FilePath temp;
+  wchar_t name[MAX_PATH];
+  if (!base::GetTempDir(&temp) || !GetTempFileNameW(temp.value().c_str(), L"zcg", 0, name))
+    return base::win::ScopedHandle();
+  SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+  return base::win::ScopedHandle(CreateFileW(
+      name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
 }
 
 // Where the installed top-level entry `name` goes while its new version moves
@@ -109,6 +125,18 @@ void RemoveOldVersions(const std::wstring& root_dir) {
   DeleteLeftovers(work, L"package" + partial);
   DeleteLeftovers(work, L"package" + trash);
   DeleteLeftovers(work, L"transaction.journal" + partial);
+}
+
+// `path` made absolute against the current directory when it is relative;
+// an absolute path (drive and separator, or two separators) exactly as given.
+std::wstring AbsoluteSpelling(const std::wstring& path) {
+  auto separator = [&path](size_t i) { return path[i] == L'\\' || path[i] == L'/'; };
+  const bool absolute = (path.size() >= 3 && path[1] == L':' && separator(2)) ||
+                        (path.size() >= 2 && separator(0) && separator(1));
+  if (path.empty() || absolute)
+    return path;
+  const base::FilePath full = base::MakeAbsoluteFilePath(base::FilePath(path));
+  return full.empty() ? path : full.value();
 }
 
 // Moves the updater's current directory out of the installation, which it
@@ -343,7 +371,7 @@ bool InstallStagedVersion(const std::wstring& root_dir) {
   return CompleteTransaction(root_dir, transaction, true);
 }
 
-// Runs the unpacker: the package's listing into `listing`, its extraction
+// Runs the unpacker: the package's listing into a scratch file, its extraction
 // into `out_dir`. The unpacker splits its own command line and reads no
 // backslash escapes, so its output switch is written as -o"<folder>" verbatim
 // after the arguments the command-line builder quotes: quoted as one argument,
@@ -355,11 +383,8 @@ bool InstallStagedVersion(const std::wstring& root_dir) {
 // hidden.
 bool UnpackPackage(const std::wstring& package, const base::FilePath& out_dir) {
   const base::FilePath unpacker = common::GetExeDirFilePath(L"7z.exe");
-  const base::FilePath listing_path(out_dir.value() + L".listing");
-  SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
-  base::win::ScopedHandle listing_file(CreateFileW(listing_path.value().c_str(), GENERIC_WRITE,
-                                                   FILE_SHARE_READ, &inheritable, CREATE_ALWAYS,
-                                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+  // The listing stays outside the installation: its file goes when it closes.
+  base::win::ScopedHandle listing_file = CreateScratchFile();
   base::Process lister;
   if (listing_file.IsValid()) {
     base::LaunchOptions list_options;
@@ -395,15 +420,15 @@ bool UnpackPackage(const std::wstring& package, const base::FilePath& out_dir) {
   LOG_AT(INFO, kUnpackerExitLine) << "7z exit with code:" << exit_code << ",ret:" << ret;
   int list_code = -1;
   const bool listed = lister.IsValid() && lister.WaitForExit(&list_code) && list_code == 0;
-  listing_file.Close();
-  // An unreadable exit code is no proof of success: keep the package.
-  if (!ret || exit_code != 0)
-    return false;
+  PauseForTest(L"after-unpacker");
   std::string text;
   std::string problem;
   update::ArchiveListing entries;
-  if (!listed || !ReadWholeFile(listing_path, &text) ||
-      !update::ParseArchiveListing(text, &entries)) {
+  // An unreadable exit code is no proof of success: keep the package.
+  if (!ret || exit_code != 0) {
+    problem = "the unpacker failed (exit code " + std::to_string(exit_code) + ")";
+  } else if (!listed || !ReadFromStart(listing_file.Get(), &text) ||
+             !update::ParseArchiveListing(text, &entries)) {
     problem =
         "the package's listing could not be read (exit code " + std::to_string(list_code) + ")";
   } else if (entries.empty()) {
@@ -411,7 +436,6 @@ bool UnpackPackage(const std::wstring& package, const base::FilePath& out_dir) {
   } else {
     (void)update::ExtractedTreeMatches(out_dir, entries, &problem);
   }
-  DeleteFileW(listing_path.value().c_str());
   if (!problem.empty()) {
     LOG(ERROR) << "package not installed, installation kept: " << problem;
     return false;
@@ -435,14 +459,13 @@ bool InstallPackage(const std::wstring& root_dir, const std::wstring& package) {
   auto discard = [&out_dir, &work, made_work_dir] {
     if (!base::DeleteFile(out_dir, true))
       LOG(WARNING) << "leftover of an update not deleted: " << out_dir;
-    DeleteFileW((out_dir.value() + L".listing").c_str());
     if (made_work_dir)
       RemoveDirectoryW(work.value().c_str());
     return false;
   };
   if (!UnpackPackage(package, out_dir))
     return discard();
-  PauseForTest(L"after-extraction");
+  PauseForTest(L"after-check");
   base::FileEnumerator top(out_dir, false,
                            base::FileEnumerator::kFiles | base::FileEnumerator::kDirectories);
   for (base::FilePath source = top.Next(); !source.empty(); source = top.Next()) {
@@ -545,7 +568,11 @@ bool InstallNewVersion(const std::wstring& root_dir, const std::wstring& package
 
 }  // namespace
 
-bool RunUpdate(int32_t pid, const std::wstring& root_dir, const std::wstring& package) {
+bool RunUpdate(int32_t pid, const std::wstring& given_root, const std::wstring& given_package) {
+  // Relative paths name places below the current directory, which the
+  // updater is about to leave.
+  const std::wstring root_dir = AbsoluteSpelling(given_root);
+  const std::wstring package = AbsoluteSpelling(given_package);
   LeaveInstallation(root_dir);
   if (pid > 0) {
     base::Process client = base::Process::Open(static_cast<base::ProcessId>(pid));

@@ -315,18 +315,23 @@ void ChildProcess::Close() {
 
 namespace {
 
-// Adopts every process whose parent is in `family` or was adopted, adding
-// each to `family` and to `adopted`.
-void AdoptDescendants(std::vector<DWORD>* family, std::vector<ChildProcess>* adopted) {
+std::vector<PROCESSENTRY32W> RunningProcesses() {
+  std::vector<PROCESSENTRY32W> entries;
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE)
-    return;
-  std::vector<PROCESSENTRY32W> entries;
+    return entries;
   PROCESSENTRY32W entry = {};
   entry.dwSize = sizeof(entry);
   for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
     entries.push_back(entry);
   CloseHandle(snapshot);
+  return entries;
+}
+
+// Adopts every process whose parent is in `family` or was adopted, adding
+// each to `family` and to `adopted`.
+void AdoptDescendants(std::vector<DWORD>* family, std::vector<ChildProcess>* adopted) {
+  const std::vector<PROCESSENTRY32W> entries = RunningProcesses();
   const auto in_family = [family](DWORD pid) {
     return std::find(family->begin(), family->end(), pid) != family->end();
   };
@@ -360,6 +365,40 @@ void EndDescendantsOf(const ChildProcess& process, DWORD grace_ms) {
   for (ChildProcess& child : adopted)
     child.Terminate();
   AdoptDescendants(&family, &adopted);
+}
+
+bool EndRunningUnpacker(UINT exit_code) {
+  const std::vector<PROCESSENTRY32W> entries = RunningProcesses();
+  std::vector<DWORD> updaters;
+  for (const PROCESSENTRY32W& e : entries) {
+    if (_wcsicmp(e.szExeFile, L"update.exe") == 0)
+      updaters.push_back(e.th32ProcessID);
+  }
+  // Opened only to be told apart: the one to end is adopted, the others are
+  // left running.
+  DWORD youngest = 0;
+  ULONGLONG youngest_start = 0;
+  for (const PROCESSENTRY32W& e : entries) {
+    if (_wcsicmp(e.szExeFile, L"7z.exe") != 0 ||
+        std::find(updaters.begin(), updaters.end(), e.th32ParentProcessID) == updaters.end())
+      continue;
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, e.th32ProcessID);
+    FILETIME created, exited, kernel, user;
+    const bool timed = process && GetProcessTimes(process, &created, &exited, &kernel, &user) != 0;
+    if (process)
+      CloseHandle(process);
+    const ULONGLONG start =
+        (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+    if (timed && start >= youngest_start) {
+      youngest_start = start;
+      youngest = e.th32ProcessID;
+    }
+  }
+  ChildProcess unpacker = ChildProcess::Adopt(youngest);
+  if (youngest == 0 || !unpacker.started())
+    return false;
+  unpacker.Terminate(exit_code);
+  return true;
 }
 
 bool WaitUntilHeld(const std::wstring& path, ChildProcess& holder) {
@@ -493,8 +532,10 @@ UpdateRun RunUpdater(const std::wstring& arguments, const UpdateOptions& options
     }
     helper = ChildProcess(helper_line);
   }
-  run.process = Run(Quote(UpdaterDir() + L"\\update.exe") + L" " + arguments, options.cwd,
-                    options.timeout_ms, options.capture_output);
+  const std::wstring updater =
+      options.updater.empty() ? UpdaterDir() + L"\\update.exe" : options.updater;
+  run.process = Run(Quote(updater) + L" " + arguments, options.cwd, options.timeout_ms,
+                    options.capture_output);
   if (helper.started()) {
     if (!helper.WaitForExit(10000))
       helper.Terminate();
@@ -594,6 +635,15 @@ std::vector<std::wstring> Matching(const std::wstring& dir, const std::wstring& 
   } while (FindNextFileW(find, &data));
   FindClose(find);
   return names;
+}
+
+size_t CountFiles(const std::wstring& dir) {
+  size_t count = 0;
+  for (const std::wstring& name : Matching(dir, L"*")) {
+    const std::wstring path = dir + L"\\" + name;
+    count += DirExists(path) ? CountFiles(path) : 1;
+  }
+  return count;
 }
 
 std::wstring LinkFixtureDir() {

@@ -106,6 +106,11 @@ class ChildProcess {
 // runner's output open; `process` must still be owned, so its id is not reused.
 void EndDescendantsOf(const ChildProcess& process, DWORD grace_ms);
 
+// Ends with `exit_code` the unpacker's extraction that an update.exe runs: the
+// later started of its running 7z.exe children (its listing starts first).
+// False when none runs.
+bool EndRunningUnpacker(UINT exit_code);
+
 // Waits (at most 30 s) until another process holds `path` open without
 // delete sharing, so that a test's holder is known to be in place; false at
 // once when `holder` has ended (it could not open the path).
@@ -160,9 +165,10 @@ struct UpdateOptions {
   DWORD timeout_ms = 120000;
   std::wstring cwd;
   bool capture_output = false;  // the updater's standard error into process.output, not ours
+  std::wstring updater;         // the update.exe to run; empty: UpdaterDir()'s
 };
 
-// Runs UpdaterDir()'s update.exe with `arguments` (already quoted), waits for it and gathers
+// Runs the update.exe of `options` with `arguments` (already quoted), waits for it and gathers
 // the log lines it appended. With expect_dialog, a dialog helper waits for
 // the failure box and presses OK.
 UpdateRun RunUpdater(const std::wstring& arguments, const UpdateOptions& options = {});
@@ -187,6 +193,8 @@ bool ClearDir(const std::wstring& dir);
 
 // The names of the entries of `dir` that match `pattern` ("*" and "?").
 std::vector<std::wstring> Matching(const std::wstring& dir, const std::wstring& pattern);
+// How many files lie below `dir`, at any depth.
+size_t CountFiles(const std::wstring& dir);
 
 // The folder of links the end-to-end suites' CTest fixture made on the host
 // (E2E_LINK_DIR, as a Windows path), or empty without the fixture.

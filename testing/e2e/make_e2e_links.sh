@@ -7,10 +7,15 @@
 #            letter for the same folders;
 #   copy/root/zeltorcg_update_tmp/Client -> a folder on another file system
 #            (/dev/shm): a staged client that cannot arrive by rename; the
-#            link is missing when the host has no second file system.
+#            link is missing when the host has no second file system;
+#   small    a 4 MiB file system of its own, to fill up; a plain folder when
+#            the host lets nobody here mount one.
+# With "--clean" as $2 it only unmounts what an earlier run mounted.
 set -e
 dir=$1
 shift
+umount "$dir/small" 2>/dev/null || true
+[ "$1" = --clean ] && exit 0
 rm -rf "$dir"
 mkdir -p "$dir/spelling/installation root" "$dir/copy/root/zeltorcg_update_tmp"
 ln -s "$dir/spelling/installation root" "$dir/spelling/link"
@@ -23,3 +28,5 @@ rm -rf "$other"
 if mkdir -p "$other/Client" 2>/dev/null && [ "$(stat -c %d "$other")" != "$(stat -c %d "$dir")" ]; then
   ln -s "$other/Client" "$dir/copy/root/zeltorcg_update_tmp/Client"
 fi
+mkdir -p "$dir/small"
+mount -t tmpfs -o size=4m e2e_small "$dir/small" 2>/dev/null || true

@@ -1,11 +1,11 @@
-// Ends update.exe at many moments of a staged update, with TerminateProcess as
-// a power cut or an impatient user would, and checks what the user is left
-// with. Client must hold the complete old or the complete new version, never a
+// Ends update.exe at many moments of an update, with TerminateProcess as a
+// power cut or an impatient user would, and checks what the user is left with.
+// Client must hold the complete old or the complete new version, never a
 // mixture, a part or nothing; the one exception is the moment between the two
 // renames of the swap, when both versions lie whole below the root. Running the
 // same update again must finish it or fail cleanly, and never report a partial
-// tree as success. Both ways a staged version arrives are covered: by rename,
-// and by copy when it lies on another volume.
+// tree as success. Every way a new version arrives is covered: a staged one by
+// rename, or by copy when it lies on another volume, and a package.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -66,9 +66,14 @@ class UpdaterCrashTest : public ::testing::Test {
   // nothing else. The old version is smaller: only its deletion depends on it.
   // A whole new version from the case before is staged again by a rename (the
   // staged tree is only ever moved whole), which keeps the suite fast.
+  // In package mode (package_bytes_ set) the package is written again instead
+  // and nothing is staged; its Client holds every name of the old version.
   void Prepare(const std::wstring& root, const std::wstring& staged, int new_files = 2000) {
     const bool reuse = new_hash_ != 0;
-    if (reuse && !DirExists(staged) && client_is_new_) {
+    if (!package_bytes_.empty()) {
+      ASSERT_TRUE(ReadFileBytes(package_) == package_bytes_ ||
+                  WriteFileBytes(package_, package_bytes_));
+    } else if (reuse && !DirExists(staged) && client_is_new_) {
       ASSERT_TRUE(MoveFileExW((root + L"\\Client").c_str(), staged.c_str(), 0));
     }
     const std::wstring tmp = root + L"\\zeltorcg_update_tmp";
@@ -76,20 +81,22 @@ class UpdaterCrashTest : public ::testing::Test {
                                        {root, L"Client.partial-*"},
                                        {root, L"Client.trash-*"},
                                        {root, L"zeltorcg_update_old*"},
-                                       {tmp, L"Client.trash-*"}}) {
+                                       {tmp, L"Client.trash-*"},
+                                       {tmp, L"package*"},
+                                       {tmp, L"transaction.journal*"}}) {
       for (const std::wstring& entry : Matching(dir, pattern))
         ASSERT_TRUE(RemoveTree(dir + L"\\" + entry)) << ToUtf8(entry);
     }
-    if (!reuse || !DirExists(staged)) {
+    if (package_bytes_.empty() && (!reuse || !DirExists(staged))) {
       ASSERT_TRUE(ClearDir(staged) || !DirExists(staged));
       WriteVersion(staged, "2", new_files);
     }
     WriteVersion(root + L"\\Client", "1", 500);
     client_is_new_ = false;
-    if (!reuse) {
+    if (old_hash_ == 0)
       old_hash_ = TreeHash(root + L"\\Client");
+    if (!reuse)
       new_hash_ = TreeHash(staged);
-    }
   }
 
   void WriteVersion(const std::wstring& dir, const std::string& version, int files) {
@@ -97,7 +104,31 @@ class UpdaterCrashTest : public ::testing::Test {
     ASSERT_TRUE(CopyFileTo(BinDir() + L"\\ZeltorCloudPlay.exe", dir + L"\\ZeltorCloudPlay.exe"));
   }
 
-  std::wstring Args(const std::wstring& root) { return L"--pid=0 --root_dir=" + Quote(root); }
+  // Package mode from here on: the package of a new version of `files` files.
+  void UsePackage(int files) {
+    const std::wstring source = MakeTempDir(L"package");
+    WriteVersion(source + L"\\Client", "2", files);
+    new_hash_ = TreeHash(source + L"\\Client");
+    package_ = work_ + L"\\update.7z";
+    ASSERT_TRUE(MakePackage(source, package_));
+    package_bytes_ = ReadFileBytes(package_);
+    RemoveTree(source);
+  }
+
+  std::wstring Args(const std::wstring& root) {
+    return L"--pid=0 --root_dir=" + Quote(root) +
+           (package_.empty() ? L"" : L" --unzip=" + Quote(package_));
+  }
+
+  // Where the new version lies while it is not in Client: staged, or
+  // extracted in the updater's work folder.
+  std::wstring NewVersionAside(const std::wstring& root, const std::wstring& staged) {
+    if (package_.empty())
+      return staged;
+    const std::wstring work = root + L"\\zeltorcg_update_tmp";
+    const std::vector<std::wstring> extracted = Matching(work, L"package.partial-*");
+    return extracted.empty() ? L"" : work + L"\\" + extracted[0] + L"\\Client";
+  }
 
   // Runs the updater and ends it at `moment`. False when it ended on its own
   // first.
@@ -123,8 +154,9 @@ class UpdaterCrashTest : public ::testing::Test {
       return false;
     updater.Terminate(9);
     EXPECT_TRUE(updater.WaitForExit(0)) << "the updater did not end when it was terminated";
-    // A client the updater was starting when it ended may never run.
-    EndDescendantsOf(updater, 5000);
+    // A client the updater was starting when it ended may never run; an
+    // unpacker it left need not finish.
+    EndDescendantsOf(updater, package_.empty() ? 5000 : 1000);
     return true;
   }
 
@@ -133,7 +165,7 @@ class UpdaterCrashTest : public ::testing::Test {
   std::string ExpectWholeVersion(const std::wstring& root, const std::wstring& staged) {
     if (!DirExists(root + L"\\Client")) {
       EXPECT_EQ(TreeHash(root + L"\\zeltorcg_update_old"), old_hash_) << "the old version is lost";
-      EXPECT_EQ(TreeHash(staged), new_hash_) << "the new version is lost";
+      EXPECT_EQ(TreeHash(NewVersionAside(root, staged)), new_hash_) << "the new version is lost";
       return "no Client; old and new whole below the root";
     }
     const uint64_t installed = TreeHash(root + L"\\Client");
@@ -159,6 +191,7 @@ class UpdaterCrashTest : public ::testing::Test {
       for (const wchar_t* leftover :
            {L"zeltorcg_update_old*", L"Client.partial-*", L"Client.trash-*"})
         EXPECT_TRUE(Matching(root, leftover).empty()) << ToUtf8(leftover);
+      EXPECT_TRUE(Matching(root + L"\\zeltorcg_update_tmp", L"package*").empty());
       return "finished with the new version";
     }
     EXPECT_TRUE(HasLine(again, "update finished 0")) << again.log;
@@ -207,6 +240,8 @@ class UpdaterCrashTest : public ::testing::Test {
   }
 
   std::wstring work_;
+  std::wstring package_;
+  std::string package_bytes_;
   OwnedHandle paused_;
   uint64_t old_hash_ = 0;
   uint64_t new_hash_ = 0;
@@ -221,6 +256,21 @@ TEST_F(UpdaterCrashTest, EndedAnywhereOnTheRenamePath_LeavesAWholeVersion) {
                  {"after the move in", L"after-move-in", L"", 0},
                  {"after the client started", L"after-launch", L"", 0},
                  {"as the old version's deletion starts", L"", L"zeltorcg_update_old.trash-*", 0},
+                 {"during the old version's deletion", L"", L"zeltorcg_update_old.trash-*", 100},
+             });
+}
+
+TEST_F(UpdaterCrashTest, EndedAnywhereInPackageMode_LeavesAWholeVersion) {
+  const std::wstring root = work_ + L"\\root";
+  UsePackage(2000);
+  RunMoments(root, L"", "package", 10,
+             {
+                 {"after the extraction", L"after-unpacker", L"", 0},
+                 {"after the check", L"after-check", L"", 0},
+                 {"after the new tree is built", L"after-build", L"", 0},
+                 {"between the two renames", L"after-aside", L"", 0},
+                 {"after the client started", L"after-launch", L"", 0},
+                 {"as the clean-up starts", L"before-clean-up", L"", 0},
                  {"during the old version's deletion", L"", L"zeltorcg_update_old.trash-*", 100},
              });
 }
@@ -245,7 +295,7 @@ TEST_F(UpdaterCrashTest, EndedAnywhereOnTheCopyPath_LeavesAWholeVersion) {
   EXPECT_EQ(TreeHash(staged), new_hash_);
 }
 
-TEST_F(UpdaterCrashTest, CopyPath_UnreadableStagedFileUndoesTheUpdate) {
+TEST_F(UpdaterCrashTest, CopyPath_UnreadableStagedFileKeepsTheInstallation) {
   const std::wstring root = LinkFixtureDir() + L"\\copy\\root";
   const std::wstring staged = root + L"\\zeltorcg_update_tmp\\Client";
   if (LinkFixtureDir().empty() || !DirExists(staged))
@@ -257,9 +307,10 @@ TEST_F(UpdaterCrashTest, CopyPath_UnreadableStagedFileUndoesTheUpdate) {
   ASSERT_NE(held.get(), INVALID_HANDLE_VALUE);
   UpdateRun run = RunUpdater(Args(root));
   held.reset();
-  EXPECT_EQ(CountLines(run, "move result:0,"), 8) << run.log;
-  EXPECT_TRUE(
-      HasLine(run, "update undone, previous version restored: " + ToUtf8(root) + "\\Client"));
+  // The copy is built before anything moves: nothing needs undoing.
+  EXPECT_TRUE(HasLine(run, "staged client directory could not be copied, installation kept: "))
+      << run.log;
+  EXPECT_FALSE(HasLine(run, "delete file result:"));
   EXPECT_TRUE(HasLine(run, "update finished 0"));
   EXPECT_EQ(TreeHash(root + L"\\Client"), old_hash_);
   EXPECT_EQ(TreeHash(staged), new_hash_);

@@ -463,27 +463,60 @@ TEST_F(UpdaterTest, Root_WithBlanksAndNonAsciiWorksInBothModes) {
   EXPECT_EQ(starts[1]["exe"], ToUtf8(root) + "\\Client\\ZeltorCloudPlay.exe");
 }
 
-TEST_F(UpdaterTest, Staged_NewClientThatCannotStartIsUndone) {
+// A new client that cannot run counts as not started: the one that is no
+// program fails to launch, the others end at once with the loader's or the
+// processor's status. Every entry goes back; the stage or the package stays.
+TEST_F(UpdaterTest, StartCheck_NewClientThatCannotRunIsUndoneInBothModes) {
   const std::wstring root = work_ + L"\\root";
-  const std::wstring staged = root + L"\\zeltorcg_update_tmp\\Client";
-  Install(root + L"\\Client", "1");
-  ASSERT_TRUE(WriteTree(staged, ClientTree("2")));
-  ASSERT_TRUE(WriteFileBytes(staged + L"\\ZeltorCloudPlay.exe", "not a program"));
-  const uint64_t old_hash = TreeHash(root + L"\\Client"), new_hash = TreeHash(staged);
-  UpdateOptions options;
-  options.expect_dialog = true;
-  UpdateRun run = RunUpdater(Args(0, root, L""), options);
-  ExpectFailureDialog(run);
-  const LogLine* launch = FindLine(run, "launch process vaild:");
-  ASSERT_NE(launch, nullptr) << run.log;
-  EXPECT_EQ(launch->text.substr(0, 22), "launch process vaild:0");
-  const LogLine* undone = FindLine(run, "update undone, previous version restored: ");
-  ASSERT_NE(undone, nullptr) << run.log;
-  EXPECT_EQ(undone->severity, "ERROR");
-  // The previous version is back in place; the new one is staged again.
-  EXPECT_EQ(TreeHash(root + L"\\Client"), old_hash);
-  EXPECT_EQ(TreeHash(staged), new_hash);
-  EXPECT_TRUE(Matching(root, L"zeltorcg_update_old*").empty());
+  const struct {
+    const char* name;
+    std::wstring program;  // a fixture of BinDir(), or empty: no program at all
+    const char* ended;     // the status it ends with, or null: not launched
+  } cases[] = {
+      {"no program", L"", nullptr},
+      {"crashes at once", L"client_crash.exe", "0xC0000005"},
+      {"lacks a DLL", L"client_missing_dll.exe", "0xC0000135"},
+  };
+  for (const auto& c : cases) {
+    for (bool packaged : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (packaged ? ", package mode" : ", staged mode"));
+      RemoveTree(root);
+      Install(root + L"\\Client", "1");
+      const std::wstring source = MakeTempDir(L"new");
+      const std::wstring client =
+          packaged ? source + L"\\Client" : root + L"\\zeltorcg_update_tmp\\Client";
+      ASSERT_TRUE(WriteTree(client, ClientTree("2")));
+      ASSERT_TRUE(
+          c.program.empty()
+              ? WriteFileBytes(client + L"\\ZeltorCloudPlay.exe", "not a program")
+              : CopyFileTo(BinDir() + L"\\" + c.program, client + L"\\ZeltorCloudPlay.exe"));
+      const uint64_t old_hash = TreeHash(root + L"\\Client"), new_hash = TreeHash(client);
+      const std::wstring package = packaged ? work_ + L"\\update.7z" : L"";
+      ASSERT_TRUE(!packaged || MakePackage(source, package));
+      RemoveTree(source);
+      UpdateOptions options;
+      options.expect_dialog = true;
+      UpdateRun run = RunUpdater(Args(0, root, package), options);
+      ExpectFailureDialog(run);
+      const LogLine* launch = FindLine(run, "launch process vaild:");
+      ASSERT_NE(launch, nullptr) << run.log;
+      EXPECT_EQ(launch->text.substr(0, 22),
+                c.ended ? "launch process vaild:1" : "launch process vaild:0");
+      EXPECT_TRUE(!c.ended ||
+                  HasLine(run, std::string("new client ended at its start with status ") + c.ended))
+          << run.log;
+      const LogLine* undone = FindLine(run, "update undone, previous version restored: ");
+      ASSERT_NE(undone, nullptr) << run.log;
+      EXPECT_EQ(undone->severity, "ERROR");
+      EXPECT_EQ(TreeHash(root + L"\\Client"), old_hash);
+      if (packaged)
+        EXPECT_TRUE(FileExists(package)) << "the package is kept";
+      else
+        EXPECT_EQ(TreeHash(client), new_hash) << "the new version is staged again";
+      EXPECT_TRUE(Matching(root, L"zeltorcg_update_old*").empty());
+      EXPECT_TRUE(Matching(root + L"\\zeltorcg_update_tmp", L"package*").empty());
+    }
+  }
 }
 
 }  // namespace
