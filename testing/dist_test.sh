@@ -22,7 +22,7 @@ fail() {
 # and the pinned 7-Zip, copied to $1.
 copy_tree() {
   mkdir -p "$1"
-  (cd "$src" && { git ls-files -z --cached --others --exclude-standard; printf '.cache/7za.exe\0'; } |
+  (cd "$src" && { git ls-files -z --cached --others --exclude-standard; printf '.cache/7z.exe\0.cache/7z.dll\0'; } |
     while IFS= read -r -d '' f; do [ -f "$f" ] && printf '%s\0' "$f"; done |
     tar cf - --null -T -) | tar xf - -C "$1"
 }
@@ -67,7 +67,7 @@ copy_tree "$two"
 make_dist "$one"
 make_dist "$two"
 
-for f in update.exe 7z.exe INTEGRATION.md SHA256SUMS; do
+for f in update.exe 7z.exe 7z.dll INTEGRATION.md SHA256SUMS; do
   [ -f "$one/dist/$f" ] || fail "dist/$f is missing"
   cmp "$one/dist/$f" "$two/dist/$f" || fail "dist/$f differs between two builds"
 done

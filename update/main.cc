@@ -7,18 +7,22 @@
 #include "base/command_line.h"
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/system_library_win.h"
 #include "base/win/windows_types.h"
 #include "common/util/path_util.h"
+#include "update/arguments.h"
 #include "update/update.h"
 
 // Command line, as the client writes it (switch syntax and quoting are those
 // of base::CommandLine):
 //   --pid=<decimal>     the client's process id; the update waits up to 10 s
 //                       for it to end. Absent: 0, no wait.
-//   --root_dir=<path>   the client's installation root, used as given.
+//   --root_dir=<path>   the client's installation root, absolute, used as given.
 //   --unzip=<path>      a package to extract over the root with 7z.exe beside
 //                       this program. Absent: the staged folder
 //                       <root>\zeltorcg_update_tmp\Client replaces <root>\Client.
+//   --sha256=<hex>      the package's SHA-256 digest (64 hexadecimal digits);
+//                       a package with another digest is not installed.
 //   --v, --vmodule      verbose logging.
 //
 // Every step goes to <roaming app data>\ZeltorCloudGame2\log\update_cg.log,
@@ -41,6 +45,9 @@ constexpr int kFinishedLine = 74;
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, wchar_t* command_line_tail, int) {
+  // Before anything can load a library: no DLL from this program's folder,
+  // which the user can write, or from the current directory.
+  (void)base::win::RestrictDllSearchToSystemFolder();
   if (!base::CommandLine::Init(0, nullptr))
     return 1;
   logging::LoggingSettings settings;
@@ -73,7 +80,17 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, wchar_t* command_line_tail, int) {
   LOG_AT(INFO, kRequestLine) << "update with pid:" << pid << ",unzip:" << package << " ,"
                              << root_dir;
 
-  const bool updated = RunUpdate(pid, root_dir, package);
+  std::wstring sha256;
+  if (command_line->HasSwitch("sha256"))
+    sha256 = command_line->GetSwitchValue("sha256");
+
+  // Arguments that cannot name what they should are refused before anything
+  // runs.
+  const std::string refused = update::RefusedArguments(
+      root_dir, package, command_line->HasSwitch("sha256") ? &sha256 : nullptr);
+  if (!refused.empty())
+    LOG(ERROR) << refused;
+  const bool updated = refused.empty() && RunUpdate(pid, root_dir, package, sha256);
   // The box is modal and blocks the only thread until the user closes it, so
   // the final line below is written only after the user has seen it. Its two
   // line breaks of its own end every run with two empty lines in the log.

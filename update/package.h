@@ -50,6 +50,10 @@ std::wstring ListingKey(std::wstring path);
                                       const base::FilePath& fresh,
                                       std::string* problem);
 
+// The SHA-256 digest of the file `path` as 64 lower-case hexadecimal digits,
+// read in pieces (never whole into memory). False when it cannot be read.
+[[nodiscard]] bool Sha256OfFile(const base::FilePath& path, std::string* digest);
+
 }  // namespace update
 
 #endif  // UPDATE_PACKAGE_H_

@@ -4,7 +4,9 @@
 
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
+#include "base/hash/sha256.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_handle.h"
 
 namespace update {
 
@@ -133,6 +135,29 @@ bool JoinInstalledFiles(const base::FilePath& installed,
       return false;
     }
   }
+  return true;
+}
+
+bool Sha256OfFile(const base::FilePath& path, std::string* digest) {
+  const base::win::ScopedHandle file(CreateFileW(path.value().c_str(), GENERIC_READ,
+                                                 FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file.IsValid())
+    return false;
+  base::SHA256Context context;
+  base::SHA256Init(&context);
+  std::string buffer(1 << 20, '\0');
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(file.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr))
+      return false;
+    if (read == 0)
+      break;
+    base::SHA256Update(&context, buffer.data(), read);
+  }
+  base::SHA256Digest result;
+  base::SHA256Final(&result, &context);
+  *digest = base::SHA256DigestToBase16(result);
   return true;
 }
 

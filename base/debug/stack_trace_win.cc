@@ -7,9 +7,11 @@
 #include "base/debug/stack_trace_internal.h"
 #include "base/synchronization/lazy_creation.h"
 #include "base/synchronization/lock.h"
+#include "base/win/system_library_win.h"
 #include "base/win/windows_types.h"
 
-// dbghelp.h needs <windows.h> first.
+// dbghelp.h needs <windows.h> first. Only its declarations are used: the DLL
+// is loaded from the system folder at first use.
 #include <dbghelp.h>
 
 namespace base::debug {
@@ -31,6 +33,34 @@ static_assert(sizeof(SYMBOL_INFO) + kMaxSymbolNameLength <= kSymbolRecordSize);
 bool g_symbol_engine_set_up = false;
 DWORD g_symbol_engine_error = 0;
 
+// The functions of the system folder's dbghelp.dll, all or none.
+struct DbgHelp {
+  decltype(&SymSetOptions) set_options = nullptr;
+  decltype(&SymInitialize) initialize = nullptr;
+  decltype(&SymGetSearchPathW) get_search_path = nullptr;
+  decltype(&SymSetSearchPathW) set_search_path = nullptr;
+  decltype(&SymFromAddr) from_address = nullptr;
+  decltype(&SymGetLineFromAddr64) line_from_address = nullptr;
+};
+DbgHelp g_dbghelp;
+
+bool LoadDbgHelp() {
+  constexpr wchar_t kDll[] = L"dbghelp.dll";
+  DbgHelp d;
+  d.set_options = win::SystemFunction<decltype(d.set_options)>(kDll, "SymSetOptions");
+  d.initialize = win::SystemFunction<decltype(d.initialize)>(kDll, "SymInitialize");
+  d.get_search_path = win::SystemFunction<decltype(d.get_search_path)>(kDll, "SymGetSearchPathW");
+  d.set_search_path = win::SystemFunction<decltype(d.set_search_path)>(kDll, "SymSetSearchPathW");
+  d.from_address = win::SystemFunction<decltype(d.from_address)>(kDll, "SymFromAddr");
+  d.line_from_address =
+      win::SystemFunction<decltype(d.line_from_address)>(kDll, "SymGetLineFromAddr64");
+  if (!d.set_options || !d.initialize || !d.get_search_path || !d.set_search_path ||
+      !d.from_address || !d.line_from_address)
+    return false;
+  g_dbghelp = d;
+  return true;
+}
+
 bool IsPathSeparator(wchar_t c) {
   return c == L'\\' || c == L'/';
 }
@@ -42,14 +72,18 @@ bool SetUpSymbolEngine() {
     return g_symbol_engine_error == 0;
   g_symbol_engine_set_up = true;
 
-  SymSetOptions(kSymbolOptions);
-  if (!SymInitialize(GetCurrentProcess(), nullptr, TRUE)) {
+  if (!LoadDbgHelp()) {
+    g_symbol_engine_error = ERROR_MOD_NOT_FOUND;
+    return false;
+  }
+  g_dbghelp.set_options(kSymbolOptions);
+  if (!g_dbghelp.initialize(GetCurrentProcess(), nullptr, TRUE)) {
     g_symbol_engine_error = GetLastError();
     return false;
   }
 
   std::unique_ptr<wchar_t[]> search_path(new wchar_t[kSearchPathLength]);
-  if (!SymGetSearchPathW(GetCurrentProcess(), search_path.get(), kSearchPathLength)) {
+  if (!g_dbghelp.get_search_path(GetCurrentProcess(), search_path.get(), kSearchPathLength)) {
     g_symbol_engine_error = GetLastError();
     return false;
   }
@@ -60,7 +94,7 @@ bool SetUpSymbolEngine() {
 
   const std::wstring new_path =
       std::wstring(search_path.get()) + L";" + ExecutableDirectory(module_path);
-  if (!SymSetSearchPathW(GetCurrentProcess(), new_path.c_str())) {
+  if (!g_dbghelp.set_search_path(GetCurrentProcess(), new_path.c_str())) {
     g_symbol_engine_error = GetLastError();
     return false;
   }
@@ -88,13 +122,13 @@ class SymbolResolver {
       symbol->MaxNameLen = kMaxSymbolNameLength;
       DWORD64 symbol_displacement = 0;
       const BOOL has_symbol =
-          SymFromAddr(GetCurrentProcess(), address, &symbol_displacement, symbol);
+          g_dbghelp.from_address(GetCurrentProcess(), address, &symbol_displacement, symbol);
 
       IMAGEHLP_LINE64 line = {};
       line.SizeOfStruct = sizeof(IMAGEHLP_LINE64);
       DWORD line_displacement = 0;
       const BOOL has_line =
-          SymGetLineFromAddr64(GetCurrentProcess(), address, &line_displacement, &line);
+          g_dbghelp.line_from_address(GetCurrentProcess(), address, &line_displacement, &line);
 
       *os << '\t';
       if (has_symbol) {

@@ -11,6 +11,7 @@
 #include "base/debug/activity_tracker.h"
 #include "base/logging.h"
 #include "base/win/scoped_handle.h"
+#include "base/win/system_library_win.h"
 #include "base/win/windows_version.h"
 
 namespace base {
@@ -81,11 +82,27 @@ class LaunchedProcessInfo {
   DWORD thread_id_;
 };
 
+// userenv.dll's functions, from the system folder's copy at first use; null
+// when missing.
+struct UserEnv {
+  decltype(&::CreateEnvironmentBlock) create_block;
+  decltype(&::DestroyEnvironmentBlock) destroy_block;
+};
+const UserEnv& GetUserEnv() {
+  static const UserEnv functions = {
+      win::SystemFunction<decltype(&::CreateEnvironmentBlock)>(L"userenv.dll",
+                                                               "CreateEnvironmentBlock"),
+      win::SystemFunction<decltype(&::DestroyEnvironmentBlock)>(L"userenv.dll",
+                                                                "DestroyEnvironmentBlock"),
+  };
+  return functions;
+}
+
 // A user's environment block of CreateEnvironmentBlock.
 struct EnvironmentBlockTraits {
   using Type = void*;
   static void* InvalidValue() { return nullptr; }
-  static void Free(void* block) { ::DestroyEnvironmentBlock(block); }
+  static void Free(void* block) { GetUserEnv().destroy_block(block); }
 };
 
 void RecordLaunch(DWORD pid, const std::wstring& command_line_text) {
@@ -232,7 +249,12 @@ bool CreateChild(const LaunchOptions& options,
                             flags, nullptr, current_directory, startup_info, raw_info) != 0;
   }
   win::ScopedAny<EnvironmentBlockTraits> environment;
-  if (!::CreateEnvironmentBlock(environment.Receive(), options.user_token, FALSE))
+  const UserEnv& userenv = GetUserEnv();
+  if (!userenv.create_block || !userenv.destroy_block) {
+    ::SetLastError(ERROR_MOD_NOT_FOUND);
+    return false;
+  }
+  if (!userenv.create_block(environment.Receive(), options.user_token, FALSE))
     return false;
   return ::CreateProcessAsUserW(options.user_token, nullptr, writable_command_line->data(), nullptr,
                                 nullptr, inherit, flags | CREATE_UNICODE_ENVIRONMENT,

@@ -6,9 +6,10 @@
 #include "base/time/clock_table.h"
 #include "base/time/processor_info.h"
 #include "base/time/time.h"
+#include "base/win/system_library_win.h"
 #include "base/win/windows_types.h"
 
-// timeGetTime lives in winmm, outside the lean Windows headers.
+// timeGetTime's declaration lives outside the lean Windows headers.
 #include <mmsystem.h>
 
 namespace base {
@@ -123,8 +124,12 @@ ThreadTicks ThreadClockNow() {
                            static_cast<double>(kMicrosecondsPerSecond)));
 }
 
+// winmm.dll's timeGetTime, from the system folder's copy at first use; where
+// it is missing, GetTickCount counts the same milliseconds more coarsely.
 uint32_t TimeGetTime() {
-  return ::timeGetTime();
+  static const auto time_get_time =
+      base::win::SystemFunction<decltype(&::timeGetTime)>(L"winmm.dll", "timeGetTime");
+  return time_get_time ? time_get_time() : ::GetTickCount();
 }
 
 constinit ClockTable g_clock_table = {

@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 #include <tlhelp32.h>
+#include <wincrypt.h>
 
 #include <algorithm>
 #include <atomic>
@@ -191,6 +192,31 @@ uint64_t TreeHash(const std::wstring& root) {
     mix(content);
   }
   return hash;
+}
+
+std::string PlatformSha256(const std::string& bytes) {
+  HCRYPTPROV provider = 0;
+  if (!CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
+    return std::string();
+  HCRYPTHASH hash = 0;
+  unsigned char digest[32];
+  DWORD length = sizeof(digest);
+  const bool ok = CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash) &&
+                  CryptHashData(hash, reinterpret_cast<const BYTE*>(bytes.data()),
+                                static_cast<DWORD>(bytes.size()), 0) &&
+                  CryptGetHashParam(hash, HP_HASHVAL, digest, &length, 0) && length == 32;
+  if (hash)
+    CryptDestroyHash(hash);
+  CryptReleaseContext(provider, 0);
+  if (!ok)
+    return std::string();
+  static const char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned char byte : digest) {
+    hex.push_back(kHex[byte >> 4]);
+    hex.push_back(kHex[byte & 15]);
+  }
+  return hex;
 }
 
 RunResult Run(const std::wstring& command_line,

@@ -44,6 +44,9 @@ Tree ReadTree(const std::wstring& root);
 bool WriteTree(const std::wstring& root, const Tree& tree);
 // A 64-bit FNV-1a digest of every path and content below `root`.
 uint64_t TreeHash(const std::wstring& root);
+// The SHA-256 digest of `bytes`, 64 lower-case hexadecimal digits, from the
+// platform's crypto provider; empty on failure.
+std::string PlatformSha256(const std::string& bytes);
 
 struct RunResult {
   bool started = false;

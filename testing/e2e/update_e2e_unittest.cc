@@ -341,11 +341,12 @@ TEST_F(UpdaterTest, Package_CorruptOrMissingFailsWithDialogAndKeepsEverything) {
   const std::string archive = ReadFileBytes(good);
   struct {
     const char* name;
-    std::string bytes;  // empty: no file at all
+    std::string bytes;    // empty: no file at all
+    const char* refusal;  // the ERROR that refuses it before the unpacker runs, or null
   } cases[] = {
-      {"random bytes", std::string(4096, '\x5A')},
-      {"truncated archive", archive.substr(0, archive.size() / 2)},
-      {"missing file", ""},
+      {"random bytes", std::string(4096, '\x5A'), "package is not a 7z or zip archive"},
+      {"truncated archive", archive.substr(0, archive.size() / 2), nullptr},
+      {"missing file", "", "package is not an existing file"},
   };
   char shot_buffer[MAX_PATH] = {};
   const char* shot_dir =
@@ -368,10 +369,16 @@ TEST_F(UpdaterTest, Package_CorruptOrMissingFailsWithDialogAndKeepsEverything) {
     UpdateRun run = RunUpdater(Args(0, root, package), options);
     ExpectFailureDialog(run);
     const LogLine* exit = FindLine(run, "7z exit with code:");
-    ASSERT_NE(exit, nullptr) << run.log;
-    EXPECT_EQ(exit->Where(), "update.cc(97)");
-    EXPECT_NE(exit->text, "7z exit with code:0,ret:1");
-    EXPECT_EQ(exit->text.substr(exit->text.size() - 6), ",ret:1");
+    if (c.refusal) {
+      EXPECT_TRUE(HasLine(run, std::string(c.refusal) + ", update refused: " + ToUtf8(package)))
+          << run.log;
+      EXPECT_FALSE(HasLine(run, "launch 7z vaild:"));
+    } else {
+      ASSERT_NE(exit, nullptr) << run.log;
+      EXPECT_EQ(exit->Where(), "update.cc(97)");
+      EXPECT_NE(exit->text, "7z exit with code:0,ret:1");
+      EXPECT_EQ(exit->text.substr(exit->text.size() - 6), ",ret:1");
+    }
     EXPECT_EQ(FindLine(run, "remove the zip file"), nullptr);
     EXPECT_EQ(FindLine(run, "launch process vaild:"), nullptr) << "no client may start";
     EXPECT_EQ(TreeHash(root), before) << "the installation is untouched";
@@ -517,6 +524,44 @@ TEST_F(UpdaterTest, StartCheck_NewClientThatCannotRunIsUndoneInBothModes) {
       EXPECT_TRUE(Matching(root + L"\\zeltorcg_update_tmp", L"package*").empty());
     }
   }
+}
+
+// DLLs planted in the updater's folder (which the user can write) under the
+// names of system DLLs that are not KnownDLLs are never loaded, even where
+// the platform is told to prefer such copies.
+TEST_F(UpdaterTest, PlantedDlls_BesideTheUpdaterAreNeverLoaded) {
+  const std::wstring app = MakeTempDir(L"app");
+  for (const wchar_t* file : {L"update.exe", L"7z.exe", L"7z.dll"})
+    ASSERT_TRUE(CopyFileTo(UpdaterDir() + L"\\" + file, app + L"\\" + file));
+  for (const wchar_t* name : {L"dbghelp.dll", L"userenv.dll", L"winmm.dll", L"version.dll"})
+    ASSERT_TRUE(CopyFileTo(BinDir() + L"\\planted_dll.dll", app + L"\\" + name));
+  const std::wstring record = work_ + L"\\planted_loads.txt";
+  SetEnvironmentVariableW(L"PLANTED_DLL_RECORD", record.c_str());
+  wchar_t overrides[256] = {};
+  GetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides, 256);
+  SetEnvironmentVariableW(
+      L"WINEDLLOVERRIDES",
+      (std::wstring(overrides) + L";dbghelp,userenv,winmm,version=n,b").c_str());
+  const std::wstring root = work_ + L"\\root";
+  for (bool packaged : {false, true}) {
+    SCOPED_TRACE(packaged ? "package mode" : "staged mode");
+    RemoveTree(root);
+    Install(root + L"\\Client", "1");
+    std::wstring package;
+    if (packaged)
+      package = Package("2");
+    else
+      Install(root + L"\\zeltorcg_update_tmp\\Client", "2");
+    UpdateOptions options;
+    options.updater = app + L"\\update.exe";
+    UpdateRun run = RunUpdater(Args(0, root, package), options);
+    ExpectSuccess(run);
+    EXPECT_EQ(ReadFileBytes(root + L"\\Client\\version.txt"), "2\n");
+  }
+  SetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides);
+  SetEnvironmentVariableW(L"PLANTED_DLL_RECORD", nullptr);
+  EXPECT_FALSE(FileExists(record)) << "loaded: " << ReadFileBytes(record);
+  RemoveTree(app);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -387,7 +388,7 @@ TEST_F(UpdaterFaultTest, LongPaths_AtAndPastTheLimitShowAsFailedSteps) {
   }
 }
 
-TEST_F(UpdaterFaultTest, Roots_TrailingSeparatorRelativeAndNonAscii) {
+TEST_F(UpdaterFaultTest, Roots_TrailingSeparatorNonAsciiAndStartedInClient) {
   const std::wstring unusual = work_ + L"\\\x5BA2\x6237\x7AEF \x00E0 \x00E9t\x00E9";
   struct {
     const char* name;
@@ -396,7 +397,6 @@ TEST_F(UpdaterFaultTest, Roots_TrailingSeparatorRelativeAndNonAscii) {
     std::wstring cwd;
   } cases[] = {
       {"trailing separator", root_ + L"\\", root_, L""},
-      {"relative", L"rel root", work_ + L"\\rel root", work_},
       {"CJK and accents", unusual, unusual, L""},
       // Its current directory would hold Client open: the updater leaves it.
       {"started in its Client folder", root_, root_, root_ + L"\\Client"},
@@ -431,7 +431,7 @@ TEST_F(UpdaterFaultTest, Roots_TrailingSeparatorRelativeAndNonAscii) {
 
 // A package may carry a folder where the installation has a file, and the
 // updater itself beside Client: each top-level entry is replaced whole, the
-// running update.exe and 7z.exe by renames.
+// running update.exe and the unpacker by renames.
 TEST_F(UpdaterFaultTest, Packages_FolderForAFileAndTheUpdaterItselfAreReplaced) {
   Install(root_ + L"\\Client", "1");
   const std::wstring source = MakeTempDir(L"src");
@@ -440,7 +440,7 @@ TEST_F(UpdaterFaultTest, Packages_FolderForAFileAndTheUpdaterItselfAreReplaced) 
   ASSERT_TRUE(MakeDirs(source + L"\\Client\\data\\common.txt"));
   ASSERT_TRUE(WriteFileBytes(source + L"\\Client\\data\\common.txt\\inner.txt", "a folder now"));
   // The updater runs from the root; the package's copies differ by a tail.
-  for (const wchar_t* program : {L"update.exe", L"7z.exe"}) {
+  for (const wchar_t* program : {L"update.exe", L"7z.exe", L"7z.dll"}) {
     ASSERT_TRUE(CopyFileTo(UpdaterDir() + L"\\" + program, root_ + L"\\" + program));
     const std::string image = ReadFileBytes(UpdaterDir() + L"\\" + program);
     ASSERT_TRUE(WriteFileBytes(source + L"\\" + program, image + "new version"));
@@ -454,7 +454,7 @@ TEST_F(UpdaterFaultTest, Packages_FolderForAFileAndTheUpdaterItselfAreReplaced) 
       RunUpdater(L"--pid=0 --root_dir=" + Quote(root_) + L" --unzip=" + Quote(package), options);
   EXPECT_TRUE(HasLine(run, "update finished 1")) << run.log;
   EXPECT_EQ(TreeHash(root_ + L"\\Client"), new_client);
-  for (const wchar_t* program : {L"update.exe", L"7z.exe"})
+  for (const wchar_t* program : {L"update.exe", L"7z.exe", L"7z.dll"})
     EXPECT_EQ(ReadFileBytes(root_ + L"\\" + program), ReadFileBytes(source + L"\\" + program));
   EXPECT_FALSE(FileExists(package));
   EXPECT_EQ(ClientStarts(1), 1);
@@ -491,6 +491,118 @@ TEST_F(UpdaterFaultTest, Packages_NotAnArchiveTruncatedOrEscapingWriteNothingOut
     EXPECT_TRUE(FileExists(package)) << "the package is kept";
     EXPECT_FALSE(HasLine(run, "launch process vaild:"));
     EXPECT_EQ(ReadFileBytes(root_ + L"\\Client\\version.txt"), "1\n");
+  }
+}
+
+// Arguments that cannot name a package or an installation are refused before
+// the unpacker runs: nothing outside the installation is touched, and a
+// folder that a wildcard named keeps all its files.
+TEST_F(UpdaterFaultTest, Arguments_ThatCannotNameAPackageOrARootAreRefused) {
+  Install(root_ + L"\\Client", "1");
+  const std::wstring pkgs = work_ + L"\\pkgs";
+  ASSERT_TRUE(MakeDirs(pkgs));
+  ASSERT_TRUE(CopyFileTo(Package("2"), pkgs + L"\\a.7z"));
+  ASSERT_TRUE(CopyFileTo(pkgs + L"\\a.7z", pkgs + L"\\b.7z"));
+  const std::wstring package = pkgs + L"\\a.7z";
+  ASSERT_TRUE(WriteFileBytes(work_ + L"\\a file", "not a folder"));
+  const struct {
+    const char* name;
+    std::wstring root;
+    std::wstring package;
+    const char* error;
+  } cases[] = {
+      {"* in the package", root_, pkgs + L"\\*.7z", "package path holds a wildcard"},
+      {"? in the package", root_, pkgs + L"\\?.7z", "package path holds a wildcard"},
+      {"* in the root", work_ + L"\\ro*", package, "root directory holds a wildcard"},
+      {"? in the root", work_ + L"\\ro?t", package, "root directory holds a wildcard"},
+      {"\" in the root", root_ + L"\" \"-x!*", package, "root directory holds a wildcard"},
+      {"trailing dot", root_ + L".", package, "root directory has a name that ends in a dot"},
+      {"blank ending a name", root_ + L" \\sub", L"",
+       "root directory has a name that ends in a dot"},
+      {"device root", L"C:\\PRN", package, "root directory names a device"},
+      {"device package", root_, work_ + L"\\LPT1.7z", "package path names a device"},
+      {"relative root", L"root", package, "root directory is not an absolute path"},
+      {"root that is a file", work_ + L"\\a file", package, "root directory is not a folder"},
+      {"folder as the package", root_, pkgs, "package is not an existing file"},
+      {"program as the package", root_, root_ + L"\\Client\\ZeltorCloudPlay.exe",
+       "package is not a 7z or zip archive"},
+  };
+  const uint64_t before = TreeHash(work_);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    UpdateOptions options;
+    options.expect_dialog = true;
+    options.cwd = work_;
+    std::wstring args = L"--pid=0 --root_dir=" + Quote(c.root);
+    if (!c.package.empty())
+      args += L" --unzip=" + Quote(c.package);
+    UpdateRun run = RunUpdater(args, options);
+    EXPECT_TRUE(run.dialog.found) << run.log;
+    EXPECT_TRUE(HasLine(run, "update finished 0"));
+    const LogLine* refused = FindLine(run, c.error);
+    ASSERT_NE(refused, nullptr) << run.log;
+    EXPECT_EQ(refused->severity, "ERROR");
+    EXPECT_NE(
+        refused->text.find(ToUtf8(
+            c.package.empty() || std::string(c.error).rfind("root", 0) == 0 ? c.root : c.package)),
+        std::string::npos)
+        << "the value is named";
+    EXPECT_FALSE(HasLine(run, "launch 7z vaild:"));
+    EXPECT_EQ(TreeHash(work_), before) << "nothing may change";
+  }
+}
+
+// With --sha256 the package must have that digest, checked before the
+// unpacker runs.
+TEST_F(UpdaterFaultTest, Checksum_OnlyTheRightDigestInstalls) {
+  const std::wstring package = Package("2");
+  const std::string bytes = ReadFileBytes(package);
+  const std::string digest = PlatformSha256(bytes);
+  ASSERT_EQ(digest.size(), 64u);
+  std::string wrong = digest;
+  wrong[0] = wrong[0] == '0' ? '1' : '0';
+  const struct {
+    const char* name;
+    std::string value;
+    const char* error;  // null: installs
+    std::string named;  // what the ERROR names
+  } cases[] = {
+      {"wrong", wrong, "package checksum mismatch, installation kept: expected ", digest},
+      {"short", digest.substr(1), "checksum is not 64 hexadecimal digits", digest.substr(1)},
+      {"not hex", "z" + digest.substr(1), "checksum is not 64 hexadecimal digits",
+       "z" + digest.substr(1)},
+      {"right, in capitals",
+       [&] {
+         std::string upper = digest;
+         for (char& ch : upper)
+           ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+         return upper;
+       }(),
+       nullptr, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RemoveTree(root_);
+    Install(root_ + L"\\Client", "1");
+    const uint64_t before = TreeHash(root_);
+    ASSERT_TRUE(WriteFileBytes(package, bytes));
+    UpdateOptions options;
+    options.expect_dialog = c.error != nullptr;
+    UpdateRun run = RunUpdater(L"--pid=0 --root_dir=" + Quote(root_) + L" --unzip=" +
+                                   Quote(package) + L" --sha256=" + FromUtf8(c.value),
+                               options);
+    if (!c.error) {
+      EXPECT_TRUE(HasLine(run, "update finished 1")) << run.log;
+      EXPECT_EQ(TreeHash(root_ + L"\\Client"), VersionHash("2"));
+      continue;
+    }
+    EXPECT_TRUE(run.dialog.found) << run.log;
+    const LogLine* refused = FindLine(run, c.error);
+    ASSERT_NE(refused, nullptr) << run.log;
+    EXPECT_NE(refused->text.find(c.named), std::string::npos);
+    EXPECT_FALSE(HasLine(run, "launch 7z vaild:"));
+    EXPECT_EQ(TreeHash(root_), before);
+    EXPECT_EQ(ReadFileBytes(package), bytes) << "the package is kept";
   }
 }
 

@@ -137,5 +137,23 @@ TEST_F(UpdateImageTest, Version_CarriesProjectVersionAndProductNames) {
   }
 }
 
+// The unpacker beside the updater is the pinned 7-Zip 26.03, program and DLL.
+TEST_F(UpdateImageTest, Unpacker_Is7Zip26WithItsDll) {
+  for (const wchar_t* file : {L"7z.exe", L"7z.dll"}) {
+    const std::wstring path = UpdaterDir() + L"\\" + file;
+    SCOPED_TRACE(ToUtf8(path));
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    ASSERT_NE(size, 0u) << "no version resource, error " << GetLastError();
+    std::vector<char> record(size);
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, record.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(record.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(HIWORD(fixed->dwFileVersionMS), 26u);
+    EXPECT_EQ(LOWORD(fixed->dwFileVersionMS), 3u);
+  }
+}
+
 }  // namespace
 }  // namespace e2e

@@ -1,0 +1,33 @@
+#ifndef UPDATE_ARGUMENTS_H_
+#define UPDATE_ARGUMENTS_H_
+
+#include <string>
+
+// The checks the updater's arguments pass before anything runs: names that
+// cannot be a real file or folder on Windows, or that the unpacker and the
+// file calls would read differently, are refused rather than guessed at.
+
+namespace update {
+
+// Why `path` cannot name an installation root or a package, or empty when it
+// can: it holds a wildcard, a quote or another character no name may hold,
+// a component that ends in a dot or a blank, or a device name (CON, PRN, AUX,
+// NUL, COM1 to COM9, LPT1 to LPT9, with or without an extension); or it is
+// not absolute (a drive and a separator, or two separators).
+std::string UnsafePathProblem(const std::wstring& path);
+
+// Whether `text` is a SHA-256 digest: 64 hexadecimal digits, either case.
+bool IsSha256Text(const std::wstring& text);
+
+// Why the update must not run with these arguments, as an ERROR text naming
+// the value, or empty when it may: an unsafe root or package (above), a root
+// that exists but is no folder, a package that is no existing file or does
+// not start with a 7z or zip signature, a malformed digest. `sha256` is null
+// when the switch is absent; staged mode (no package) ignores it.
+std::string RefusedArguments(const std::wstring& root_dir,
+                             const std::wstring& package,
+                             const std::wstring* sha256);
+
+}  // namespace update
+
+#endif  // UPDATE_ARGUMENTS_H_
