@@ -177,6 +177,7 @@ bool InstallTransaction::MoveIn(size_t index) {
     // Something took the name after the move aside: a rename now would fail
     // or land inside it.
     LOG(ERROR) << "installed entry present, not moving onto it: " << entry.live;
+    SetLastError(ERROR_ALREADY_EXISTS);  // no waiting cures this
     return false;
   }
   return Rename(entry.source, entry.live);

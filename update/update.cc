@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cwctype>
+#include <functional>
 
 #include "base/command_line.h"
 #include "base/files/file_enumerator.h"
@@ -13,7 +14,9 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
 #include "common/util/path_util.h"
+#include "update/holders.h"
 #include "update/package.h"
+#include "update/retry.h"
 #include "update/transaction.h"
 
 namespace {
@@ -99,6 +102,15 @@ base::win::ScopedHandle CreateScratchFile() {
 base::FilePath PreviousVersionPath(const std::wstring& root_dir, const std::wstring& name) {
   const base::FilePath previous = base::FilePath(root_dir).AppendASCII("zeltorcg_update_old");
   return name == L"Client" ? previous : base::FilePath(previous.value() + L"." + name);
+}
+
+// Where entry `name`'s installed version goes in this run: its previous-version
+// path, or a fresh name beside it when an earlier run's previous version is
+// still there (one a running program holds cannot be moved away; the clean-up
+// deletes it once nothing does).
+base::FilePath FreePreviousVersionPath(const std::wstring& root_dir, const std::wstring& name) {
+  const base::FilePath previous = PreviousVersionPath(root_dir, name);
+  return base::PathExists(previous) ? base::UniqueSiblingPath(previous, L".held-") : previous;
 }
 
 // Deletes the entries of `dir` whose names start with `prefix`, logging a
@@ -249,46 +261,69 @@ void RemovePackage(const base::FilePath& package) {
   }
 }
 
-// Moves every entry of `transaction` in: the installed version aside (5
-// attempts, 10 ms apart), the new one into its place (8 attempts, 20 ms
-// apart). Entries already moved in by a run that was cut short are left.
-// With `staged_lines` the attempts are logged as staged mode reports them.
+// Logs one line for each wait of a retried step on `path`.
+std::function<void(int64_t, uint32_t)> LogWait(const base::FilePath& path) {
+  return [path](int64_t pause_ms, uint32_t error) {
+    LOG(WARNING) << "held (error " << error << "), trying again in " << pause_ms << " ms: " << path;
+  };
+}
+
+// Moves every entry of `transaction` in: the installed version aside, the new
+// one into its place, each retried while another program holds it (the first
+// five attempts aside 10 ms apart, the first eight in 20 ms apart, then with
+// growing pauses for up to 12 s). Entries already moved in by a run that was
+// cut short are left. With `staged_lines` the first attempts are logged as
+// staged mode reports them. When a hold outlasts the retries, the programs
+// holding the entry are logged.
 bool SwapEntries(update::InstallTransaction& transaction, bool staged_lines) {
+  update::RetryClock& clock = update::RealRetryClock();
+  update::RetryPlan in_plan;
+  in_plan.fast_attempts = 8;
+  in_plan.fast_pause_ms = 20;
+  in_plan.pause_before_first = false;
   for (size_t i = 0; i < transaction.entries().size(); ++i) {
     const update::SwapEntry& entry = transaction.entries()[i];
     if (!base::PathExists(entry.source) && base::PathExists(entry.live))
       continue;
-    bool aside = false;
-    DWORD error = 0;
-    for (int attempt = 0; attempt < 5 && !aside; ++attempt) {
-      Sleep(10);
-      aside = transaction.MoveAside(i);
-      error = aside ? 0 : GetLastError();
-      if (staged_lines)
-        LOG_AT(INFO, kDeleteResultLine) << "delete file result:" << aside << "," << entry.live;
-    }
+    uint32_t error = 0;
+    const bool aside = update::RetryWhileHeld(
+        update::RetryPlan(), clock,
+        [&](int index, uint32_t* failure) {
+          const bool moved = transaction.MoveAside(i);
+          *failure = moved ? 0 : GetLastError();
+          if (staged_lines && index < 5)
+            LOG_AT(INFO, kDeleteResultLine) << "delete file result:" << moved << "," << entry.live;
+          return moved;
+        },
+        LogWait(entry.live), &error);
     if (!aside) {
       LOG(ERROR) << (staged_lines ? "installed client directory" : "installed entry")
                  << " could not be moved aside, installation kept: " << entry.live << ", error "
                  << error;
+      if (update::IsHoldError(error))
+        update::LogHolders(entry.live);
       return false;
     }
     PauseForTest(L"after-aside");
-    bool moved = false;
-    bool to_live = false;
-    for (int attempt = 0; attempt < 8 && !moved; ++attempt, to_live = !to_live) {
-      moved = transaction.MoveIn(i);
-      // Moving into the root lands under the entry's own name: staged mode
-      // reports the attempts alternately by either name.
-      if (staged_lines) {
-        LOG_AT(INFO, kMoveResultLine) << "move result:" << moved << ",from:" << entry.source
-                                      << ",to:" << (to_live ? entry.live : entry.live.DirName());
-      }
-      if (!moved)
-        Sleep(20);
-    }
+    const bool moved = update::RetryWhileHeld(
+        in_plan, clock,
+        [&](int index, uint32_t* failure) {
+          const bool in = transaction.MoveIn(i);
+          *failure = in ? 0 : GetLastError();
+          // Moving into the root lands under the entry's own name: staged mode
+          // reports the attempts alternately by either name.
+          if (staged_lines && index < 8) {
+            LOG_AT(INFO, kMoveResultLine)
+                << "move result:" << in << ",from:" << entry.source
+                << ",to:" << (index % 2 ? entry.live : entry.live.DirName());
+          }
+          return in;
+        },
+        LogWait(entry.source), &error);
     if (!moved) {
-      LOG(ERROR) << "new version could not be moved in: " << entry.source;
+      LOG(ERROR) << "new version could not be moved in: " << entry.source << ", error " << error;
+      if (update::IsHoldError(error))
+        update::LogHolders(entry.source);
       return false;
     }
   }
@@ -360,7 +395,7 @@ bool InstallStagedVersion(const std::wstring& root_dir) {
     }
     transaction.AddLeftover(source);
   }
-  transaction.Add({client, source, PreviousVersionPath(root_dir, L"Client")});
+  transaction.Add({client, source, FreePreviousVersionPath(root_dir, L"Client")});
   if (!transaction.Record(update::InstallTransaction::Phase::kPrepared)) {
     if (source != staged)
       (void)base::DeleteFile(source, true);
@@ -480,7 +515,7 @@ bool InstallPackage(const std::wstring& root_dir, const std::wstring& package) {
       LOG(ERROR) << "new version not built, installation kept: " << problem;
       return discard();
     }
-    transaction.Add({live, source, PreviousVersionPath(root_dir, name)});
+    transaction.Add({live, source, FreePreviousVersionPath(root_dir, name)});
   }
   PauseForTest(L"after-build");
   if (!transaction.Record(update::InstallTransaction::Phase::kPrepared))

@@ -328,6 +328,78 @@ TEST_F(UpdaterFaultTest, HeldInstalledClient_SwapsWholeOrKeepsTheOldVersionWhole
   }
 }
 
+// A hold on Client that ends is waited out, with growing pauses and one line
+// for each wait; one that does not end fails cleanly within the budget, and
+// the log says who held it (where the platform says).
+TEST_F(UpdaterFaultTest, HeldFolder_IsWaitedOutOrFailsCleanlyWithinTheBudget) {
+  if (PlatformRenamesHeldFolder(work_ + L"\\probe", true))
+    GTEST_SKIP() << "this platform renames a folder that another program holds open";
+  const uint64_t old_hash = VersionHash("1"), new_hash = VersionHash("2");
+  const struct {
+    const char* name;
+    const wchar_t* hold;  // client_old's time, or "forever"
+    bool installs;
+  } cases[] = {{"released after 0.2 s", L"200", true},
+               {"released after 2 s", L"2000", true},
+               {"never released", L"forever", false}};
+  for (const auto& c : cases) {
+    for (bool packaged : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (packaged ? ", package mode" : ", staged mode"));
+      RemoveTree(root_);
+      Install(root_ + L"\\Client", "1");
+      std::wstring args = L"--pid=0 --root_dir=" + Quote(root_);
+      if (packaged)
+        args += L" --unzip=" + Quote(Package("2"));
+      else
+        Install(root_ + L"\\zeltorcg_update_tmp\\Client", "2");
+      ChildProcess holder(Quote(BinDir() + L"\\client_old.exe") + L" " + c.hold + L" " +
+                          Quote(root_ + L"\\Client"));
+      ASSERT_TRUE(WaitUntilHeld(root_ + L"\\Client", holder));
+      UpdateOptions options;
+      options.expect_dialog = !c.installs;
+      UpdateRun run = RunUpdater(args, options);
+      holder.Terminate();
+      // Package mode extracts first: a short hold may be over before the swap.
+      EXPECT_TRUE((packaged && c.installs) || CountLines(run, "held (error ") >= 1) << run.log;
+      if (c.installs) {
+        EXPECT_TRUE(HasLine(run, "update finished 1")) << run.log;
+        EXPECT_EQ(TreeHash(root_ + L"\\Client"), new_hash);
+        continue;
+      }
+      EXPECT_TRUE(run.dialog.found) << run.log;
+      EXPECT_LT(run.process.seconds, 30.0) << "the budget bounds the wait";
+      EXPECT_TRUE(HasLine(run, "the platform names no program holding") ||
+                  HasLine(run, "held by ") || HasLine(run, "the platform could not say"))
+          << run.log;
+      EXPECT_EQ(TreeHash(root_ + L"\\Client"), old_hash);
+    }
+  }
+}
+
+// A previous version that a running program still holds (its folder and a
+// file in it) never blocks the next update; a later run deletes it once
+// nothing holds it.
+TEST_F(UpdaterFaultTest, HeldPreviousVersion_NeverBlocksTheNextUpdate) {
+  Install(root_ + L"\\Client", "1");
+  const std::wstring previous = root_ + L"\\zeltorcg_update_old";
+  Install(previous, "0");
+  std::vector<ChildProcess> holders;
+  for (const std::wstring& held : {previous, previous + L"\\version.txt"}) {
+    holders.emplace_back(Quote(BinDir() + L"\\client_old.exe") + L" forever " + Quote(held));
+    ASSERT_TRUE(WaitUntilHeld(held, holders.back()));
+  }
+  Install(root_ + L"\\zeltorcg_update_tmp\\Client", "2");
+  UpdateRun run = RunUpdater(L"--pid=0 --root_dir=" + Quote(root_));
+  EXPECT_TRUE(HasLine(run, "update finished 1")) << run.log;
+  EXPECT_EQ(TreeHash(root_ + L"\\Client"), VersionHash("2"));
+  holders.clear();  // the holders end
+  Install(root_ + L"\\zeltorcg_update_tmp\\Client", "3");
+  UpdateRun later = RunUpdater(L"--pid=0 --root_dir=" + Quote(root_));
+  EXPECT_TRUE(HasLine(later, "update finished 1")) << later.log;
+  EXPECT_EQ(TreeHash(root_ + L"\\Client"), VersionHash("3"));
+  EXPECT_TRUE(Matching(root_, L"zeltorcg_update_old*").empty()) << "the held version is deleted";
+}
+
 TEST_F(UpdaterFaultTest, HeldStagedFile_ReadableButNotDeletable_InstallsTheWholeNewVersion) {
   Install(root_ + L"\\Client", "1");
   Install(root_ + L"\\zeltorcg_update_tmp\\Client", "2");
