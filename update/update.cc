@@ -140,18 +140,6 @@ void RemoveOldVersions(const std::wstring& root_dir) {
   DeleteLeftovers(work, L"transaction.journal" + partial);
 }
 
-// `path` made absolute against the current directory when it is relative;
-// an absolute path (drive and separator, or two separators) exactly as given.
-std::wstring AbsoluteSpelling(const std::wstring& path) {
-  auto separator = [&path](size_t i) { return path[i] == L'\\' || path[i] == L'/'; };
-  const bool absolute = (path.size() >= 3 && path[1] == L':' && separator(2)) ||
-                        (path.size() >= 2 && separator(0) && separator(1));
-  if (path.empty() || absolute)
-    return path;
-  const base::FilePath full = base::MakeAbsoluteFilePath(base::FilePath(path));
-  return full.empty() ? path : full.value();
-}
-
 // Moves the updater's current directory out of the installation, which it
 // would otherwise hold open: to the folder of its own program when that is
 // not inside root\Client, else to the temporary folder.
@@ -618,13 +606,9 @@ bool InstallNewVersion(const std::wstring& root_dir, const std::wstring& package
 }  // namespace
 
 bool RunUpdate(int32_t pid,
-               const std::wstring& given_root,
-               const std::wstring& given_package,
+               const std::wstring& root_dir,
+               const std::wstring& package,
                const std::wstring& sha256) {
-  // Relative paths name places below the current directory, which the
-  // updater is about to leave.
-  const std::wstring root_dir = AbsoluteSpelling(given_root);
-  const std::wstring package = AbsoluteSpelling(given_package);
   LeaveInstallation(root_dir);
   if (pid > 0) {
     base::Process client = base::Process::Open(static_cast<base::ProcessId>(pid));

@@ -7,21 +7,21 @@
 #include "base/file_path.h"
 
 // The update procedure. Every step is logged with its outcome; nothing throws.
-// Paths are formed from the root directory exactly as given; relative root and
-// package paths are first made absolute against the current directory.
+// Paths are formed from the root directory exactly as given, which must be
+// absolute (the caller refuses others): the current directory is left first.
 
 // Moves the current directory out of the installation, waits at most 10 s for
 // the client `pid` (when > 0) to end, then, under the installation lock of
-// `given_root`, finishes what an updater cut short left and installs the new
+// `root_dir`, finishes what an updater cut short left and installs the new
 // version: the package extracted aside, checked and swapped in by renames
-// when `given_package` is non-empty, else the staged Client swapped in. True only
+// when `package` is non-empty, else the staged Client swapped in. True only
 // when the new version is installed and its client started and did not fail
 // at once; on failure the previous version is in place again.
 // With a non-empty `sha256` (64 hexadecimal digits) the package must have that
 // SHA-256 digest, checked before the unpacker runs.
 [[nodiscard]] bool RunUpdate(int32_t pid,
-                             const std::wstring& given_root,
-                             const std::wstring& given_package,
+                             const std::wstring& root_dir,
+                             const std::wstring& package,
                              const std::wstring& sha256 = std::wstring());
 
 // root_dir\Client and root_dir\zeltorcg_update_tmp\Client.
