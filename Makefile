@@ -1,5 +1,9 @@
-# make test: install what is missing, configure, build with -Werror, run every test under Wine;
-#   then the portable components' tests again from build-ubsan, trapping on undefined behaviour.
+# make test: install what is missing, check the formatting, configure, build with -Werror, run
+#   every test under Wine (the _dist tests make the release image first); then the portable
+#   components' tests again from build-ubsan, trapping on undefined behaviour.
+# make check: the inner loop on a machine make test has set up: configure, build, and run the
+#   components' unit tests only (CTest label "unit"; no bootstrap, no release image).
+# make format: formats every C++ source with the repository's .clang-format.
 # make demo: a real update of a sample installation under Wine, with its log.
 # make bench: every benchmark program, gathered into build/bench/report.md.
 # make fuzz: the fuzz tests 100 times longer, from a fresh seed (FUZZ_SEED=n to repeat one).
@@ -7,7 +11,8 @@
 #   SIGN_CERT=cert.pem SIGN_KEY=key.pem signs update.exe (Authenticode).
 BUILD := build
 UBSAN_BUILD := build-ubsan
-.PHONY: all bootstrap configure build ubsan-build test demo bench fuzz dist clean
+.PHONY: all bootstrap configure build ubsan-build test check format format-check demo bench fuzz \
+  dist clean
 
 all: build
 
@@ -26,13 +31,27 @@ ubsan-build: bootstrap
 
 # The tests check the release image in dist/ too. The CTest presets "default"
 # and "ubsan" (CMakePresets.json) say how they run; two at a time on this machine.
-test: build ubsan-build dist
+test: format-check build ubsan-build
 	@bash tools/wine-prefix.sh $(BUILD)/wineprefix $(BUILD)/wineprefix-display \
 	  $(UBSAN_BUILD)/wineprefix $(UBSAN_BUILD)/wineprefix-display
 	@ctest --preset default -j2; status=$$?; \
 	  ctest --preset ubsan || status=1; \
 	  for prefix in $(BUILD) $(UBSAN_BUILD); do \
 	    WINEPREFIX=$(CURDIR)/$$prefix/wineprefix wineserver -k 2>/dev/null; done; exit $$status
+
+check:
+	@cmake --preset default >/dev/null
+	@cmake --build --preset default
+	@bash tools/wine-prefix.sh $(BUILD)/wineprefix $(BUILD)/wineprefix-display
+	@ctest --preset default -L unit -j2; status=$$?; \
+	  WINEPREFIX=$(CURDIR)/$(BUILD)/wineprefix wineserver -k 2>/dev/null; exit $$status
+
+format:
+	@bash tools/format.sh
+
+# Needs only clang-format, which the bootstrap installs.
+format-check: bootstrap
+	@bash tools/format.sh --check
 
 demo: build
 	@bash tools/wine-prefix.sh $(BUILD)/wineprefix $(BUILD)/wineprefix-display

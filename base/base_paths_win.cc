@@ -7,9 +7,9 @@
 #include "base/environment.h"
 #include "base/os_paths.h"
 #include "base/path_service.h"
+#include "base/platform/scoped_any_win.h"
+#include "base/platform/windows_types.h"
 #include "base/strings/utf_string_conversions.h"
-#include "base/win/scoped_any_win.h"
-#include "base/win/windows_types.h"
 #include "base/win/windows_version.h"
 
 #include <objbase.h>

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "base/win/windows_types.h"
+#include "base/platform/windows_types.h"
 #include "gtest/gtest.h"
 #include "testing/fuzz_scale.h"
 

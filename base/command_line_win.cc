@@ -1,8 +1,8 @@
 #include "base/command_line.h"
 
+#include "base/platform/scoped_any_win.h"
+#include "base/platform/windows_types.h"
 #include "base/strings/string_util.h"
-#include "base/win/scoped_any_win.h"
-#include "base/win/windows_types.h"
 
 #include <shellapi.h>
 

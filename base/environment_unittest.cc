@@ -5,8 +5,8 @@
 #include <string>
 #include <thread>
 
+#include "base/platform/windows_types.h"
 #include "base/sys_info.h"
-#include "base/win/windows_types.h"
 #include "gtest/gtest.h"
 
 namespace base {

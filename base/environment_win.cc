@@ -2,9 +2,9 @@
 
 #include <vector>
 
+#include "base/platform/windows_types.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
-#include "base/win/windows_types.h"
 
 namespace base {
 

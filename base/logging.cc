@@ -9,12 +9,13 @@
 #include <memory>
 
 #include "base/command_line.h"
-#include "base/debug/activity_hooks.h"
 #include "base/debug/alias.h"
 #include "base/debug/debugger.h"
 #include "base/debug/stack_trace.h"
 #include "base/logging_internal.h"
+#include "base/platform/activity_hooks.h"
 #include "base/strings/string_number_conversions.h"
+#include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/time/time.h"
 
@@ -61,16 +62,6 @@ std::string_view ModuleName(std::string_view file) {
     module.remove_suffix(kInlSuffix.size());
   }
   return module;
-}
-
-constexpr std::string_view kAsciiWhitespace = " \t\n\v\f\r";
-
-std::string_view TrimAsciiWhitespace(std::string_view text) {
-  const size_t begin = text.find_first_not_of(kAsciiWhitespace);
-  if (begin == std::string_view::npos)
-    return {};
-  const size_t end = text.find_last_not_of(kAsciiWhitespace);
-  return text.substr(begin, end - begin + 1);
 }
 
 // -value without overflow: the most negative value maps to the largest one.
@@ -188,7 +179,8 @@ VerboseLevelTable::VerboseLevelTable(std::string_view v_switch,
   std::string_view rest = vmodule_switch;
   while (true) {
     const size_t comma = rest.find(',');
-    const std::string_view entry = TrimAsciiWhitespace(rest.substr(0, comma));
+    const std::string_view entry =
+        base::TrimWhitespaceASCII(rest.substr(0, comma), base::TRIM_ALL).as_string_view();
     if (!entry.empty()) {
       VerbosePattern pattern;
       const size_t equals = entry.find('=');
@@ -224,6 +216,10 @@ int VerboseLevelTable::GetVerboseLevel(std::string_view file) const {
       return pattern.verbose_level;
   }
   return from_min_level;
+}
+
+void LogStream::WriteWide(std::wstring_view text) {
+  out_ << base::WideToUTF8(text);
 }
 
 LogMessage::LogMessage(const char* file, int line, LogSeverity severity)
@@ -313,24 +309,6 @@ SystemErrorLogMessage::~SystemErrorLogMessage() {
 }
 
 }  // namespace logging
-
-namespace std {
-
-std::ostream& operator<<(std::ostream& out, const wchar_t* wstr) {
-  if (!wstr)
-    return out;
-  return out << base::WideToUTF8(std::wstring_view(wstr));
-}
-
-std::ostream& operator<<(std::ostream& out, const std::wstring& wstr) {
-  return out << base::WideToUTF8(wstr);
-}
-
-std::ostream& operator<<(std::ostream& out, std::wstring_view wstr) {
-  return out << base::WideToUTF8(wstr);
-}
-
-}  // namespace std
 
 namespace logging {
 

@@ -141,6 +141,56 @@ class VerboseLevelTable {
   LogSeverity* min_log_level_;
 };
 
+namespace internal {
+
+// C strings are written as text, not as addresses.
+template <typename T>
+constexpr bool kIsCharacterPointer =
+    std::is_same_v<std::remove_cv_t<std::remove_pointer_t<T>>, char> ||
+    std::is_same_v<std::remove_cv_t<std::remove_pointer_t<T>>, wchar_t>;
+
+template <typename T>
+concept WideText = std::is_convertible_v<const T&, std::wstring_view>;
+
+template <typename T>
+concept Insertable = requires(std::ostream& out, const T& value) {
+  out << value;
+};
+
+}  // namespace internal
+
+// What a log statement writes to: values as std::ostream inserts them, and
+// wide (UTF-16) text as UTF-8. A null C string, narrow or wide, writes nothing
+// and leaves the stream good. Refers to, does not own, the ostream.
+class LogStream {
+ public:
+  explicit LogStream(std::ostream& out) : out_(out) {}
+  LogStream(const LogStream&) = delete;
+  LogStream& operator=(const LogStream&) = delete;
+
+  template <typename T>
+  requires(internal::WideText<T> || internal::Insertable<T>) LogStream& operator<<(const T& value) {
+    if constexpr (std::is_pointer_v<T> && internal::kIsCharacterPointer<T>) {
+      if (!value)
+        return *this;
+    }
+    if constexpr (internal::WideText<T>)
+      WriteWide(std::wstring_view(value));
+    else
+      out_ << value;
+    return *this;
+  }
+  LogStream& operator<<(std::ostream& (*manipulator)(std::ostream&)) {
+    out_ << manipulator;
+    return *this;
+  }
+
+ private:
+  void WriteWide(std::wstring_view text);
+
+  std::ostream& out_;
+};
+
 // One log statement: composes the prefix at construction, collects the text
 // through stream(), writes the line at destruction (and for FATAL ends the
 // process there). Saves the thread's last-error code first and restores it
@@ -157,7 +207,7 @@ class LogMessage {
   LogMessage& operator=(const LogMessage&) = delete;
   ~LogMessage();
 
-  std::ostream& stream() { return stream_; }
+  LogStream& stream() { return log_stream_; }
   LogSeverity severity() const { return severity_; }
   // The text composed so far, prefix included.
   std::string str() const { return stream_.str(); }
@@ -168,6 +218,7 @@ class LogMessage {
 
   LogSeverity severity_;
   std::ostringstream stream_;
+  LogStream log_stream_{stream_};
   size_t message_start_ = 0;
   const char* file_;
   int line_;
@@ -183,7 +234,7 @@ class SystemErrorLogMessage {
   SystemErrorLogMessage& operator=(const SystemErrorLogMessage&) = delete;
   ~SystemErrorLogMessage();
 
-  std::ostream& stream() { return log_message_.stream(); }
+  LogStream& stream() { return log_message_.stream(); }
 
  private:
   uint32_t err_;
@@ -192,18 +243,8 @@ class SystemErrorLogMessage {
 
 // Makes "cond ? (void)0 : voidify & stream << ..." well-typed.
 struct LogMessageVoidify {
-  void operator&(std::ostream&) {}
+  void operator&(LogStream&) {}
 };
-
-namespace internal {
-
-// C strings are written as text, not as addresses.
-template <typename T>
-constexpr bool kIsCharacterPointer =
-    std::is_same_v<std::remove_cv_t<std::remove_pointer_t<T>>, char> ||
-    std::is_same_v<std::remove_cv_t<std::remove_pointer_t<T>>, wchar_t>;
-
-}  // namespace internal
 
 // How a value appears in a comparison CHECK: its stream insertion, except
 // that pointers and handles use eight upper-case hexadecimal digits, enums
@@ -223,8 +264,8 @@ void WriteCheckOpValue(std::ostream& os, const T& value) {
     os.fill(fill);
   } else if constexpr (std::is_enum_v<T>) {
     os << static_cast<std::underlying_type_t<T>>(value);
-  } else if constexpr (requires(std::ostream & o, const T& v) { o << v; }) {
-    os << value;
+  } else if constexpr (internal::WideText<T> || internal::Insertable<T>) {
+    LogStream(os) << value;
   } else {
     os << "<unprintable value>";
   }
@@ -278,21 +319,6 @@ BASE_DEFINE_CHECK_OP_IMPL(GT, >, std::cmp_greater)
 #undef BASE_DEFINE_CHECK_OP_IMPL
 
 }  // namespace logging
-
-// Wide text is written as UTF-8; a null pointer writes nothing. Declared in
-// std so that argument-dependent lookup finds them from any namespace.
-namespace std {
-std::ostream& operator<<(std::ostream& out, const wchar_t* wstr);
-std::ostream& operator<<(std::ostream& out, const std::wstring& wstr);
-std::ostream& operator<<(std::ostream& out, std::wstring_view wstr);
-
-// A null narrow string writes nothing as well and leaves the stream good; the
-// standard insertion would set badbit and drop the rest of the message. As a
-// non-template it is preferred to the standard one wherever this is visible.
-inline std::ostream& operator<<(std::ostream& out, const char* str) {
-  return str ? std::operator<< <std::char_traits<char>>(out, str) : out;
-}
-}  // namespace std
 
 #define LAZY_STREAM(stream, condition) \
   !(condition) ? (void)0 : ::logging::LogMessageVoidify() & (stream)

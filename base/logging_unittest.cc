@@ -13,12 +13,12 @@
 #include <vector>
 
 #include "base/command_line.h"
-#include "base/debug/activity_hooks.h"
 #include "base/file_path.h"
 #include "base/logging_internal.h"
+#include "base/platform/activity_hooks.h"
+#include "base/platform/windows_types.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
-#include "base/win/windows_types.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
 

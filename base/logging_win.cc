@@ -4,9 +4,9 @@
 
 #include "base/logging.h"
 #include "base/logging_internal.h"
+#include "base/platform/windows_types.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
-#include "base/win/windows_types.h"
 
 namespace logging {
 

@@ -4,15 +4,8 @@
 // The directories the operating system reports for the process and its user,
 // read into buffers of 260 units (the platform's MAX_PATH). Below the path
 // lookup and the file operations, which both answer with them.
-//
-// GetCurrentDirectory keeps this name in every caller: <windows.h> would turn
-// it into its ...A or ...W macro form, so it is included here and the macro is
-// removed after it (use GetCurrentDirectoryW for the Win32 call).
 
 #include "base/file_path.h"
-#include "base/win/windows_types.h"
-
-#undef GetCurrentDirectory
 
 namespace base {
 

@@ -2,9 +2,11 @@
 
 #include <stdlib.h>
 
-#include <shlobj.h>
-
 #include <string_view>
+
+#include "base/platform/windows_types.h"
+
+#include <shlobj.h>
 
 namespace base {
 

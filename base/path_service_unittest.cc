@@ -9,8 +9,8 @@
 
 #include "base/base_paths_win.h"
 #include "base/environment.h"
+#include "base/platform/windows_types.h"
 #include "base/strings/utf_string_conversions.h"
-#include "base/win/windows_types.h"
 #include "base/win/windows_version.h"
 #include "gtest/gtest.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "base/win/windows_types.h"
+#include "base/platform/windows_types.h"
 #include "gtest/gtest.h"
 #include "testing/fuzz_scale.h"
 #include "testing/guarded_bytes.h"

@@ -5,11 +5,11 @@
 
 #include <string>
 
+#include "base/platform/windows_types.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/synchronization/lock.h"
 #include "base/time/time.h"
-#include "base/win/windows_types.h"
 #include "bench/bench.h"
 
 namespace {

@@ -43,8 +43,11 @@ endfunction()
 #   base_component(base_strings GLOB *.cc *.h [EXCLUDE ...] PUBLIC base_logging
 #                  TEST_DEPS ... [TEST_MAIN] [XVFB])
 # TEST_MAIN means the tests bring their own main() instead of gtest_main.
+# Every component's tests carry the CTest label "unit" (make check runs them);
+# PORTABLE ones also "portable" and the build target portable_unittests, which
+# the undefined-behaviour build makes and runs.
 function(base_component name)
-  cmake_parse_arguments(A "TEST_MAIN;XVFB" "ALIAS" "GLOB;EXCLUDE;PUBLIC;PRIVATE;TEST_DEPS;TEST_SOURCES" ${ARGN})
+  cmake_parse_arguments(A "TEST_MAIN;XVFB;PORTABLE" "ALIAS" "GLOB;EXCLUDE;PUBLIC;PRIVATE;TEST_DEPS;TEST_SOURCES" ${ARGN})
   set(lib_sources)
   set(test_sources)
   foreach(pattern ${A_GLOB})
@@ -88,5 +91,14 @@ function(base_component name)
     else()
       add_wine_test(${name}_unittests)
     endif()
+    set(labels unit)
+    if(A_PORTABLE)
+      list(APPEND labels portable)
+      if(NOT TARGET portable_unittests)
+        add_custom_target(portable_unittests)
+      endif()
+      add_dependencies(portable_unittests ${name}_unittests)
+    endif()
+    set_tests_properties(${name}_unittests PROPERTIES LABELS "${labels}")
   endif()
 endfunction()

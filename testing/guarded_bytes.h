@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "base/win/windows_types.h"
+#include "base/platform/windows_types.h"
 
 namespace testing_support {
 

@@ -6,7 +6,7 @@
 // child running. Plain Win32, for the foundation's own tests, which must not
 // depend on the end-to-end support.
 
-#include "base/win/windows_types.h"
+#include "base/platform/windows_types.h"
 
 namespace testing_support {
 

@@ -18,7 +18,10 @@ use what NAME links directly. The check fails on
   public      a PUBLIC link of a library that no header of the library
               needs, or a PRIVATE link that a header of it needs;
   unused      a link of a library to a component of ours whose headers the
-              library never includes.
+              library never includes;
+  orphan      a source or header under base/, common/ or update/ that no
+              target lists: a file that matches no target's pattern is
+              left out of the build without a word otherwise.
 Links to targets without headers (build_options) and to system libraries are
 not components and are not checked. Programs (tests, tools, benchmarks) are
 not held to the last two: they may link a component only for its symbols,
@@ -35,6 +38,8 @@ import sys
 INCLUDE = re.compile(r'^[ \t]*#[ \t]*include[ \t]+"([^"]+)"', re.MULTILINE)
 CODE = (".cc", ".h", ".c")
 LINK_ONLY = re.compile(r"^\$<LINK_ONLY:(.+)>$")
+# The trees whose every source and header some target must list.
+OWNED_TREES = ("base", "common", "update")
 
 # (including file, included file): why the include may run up the layers.
 DELIBERATE = {
@@ -136,7 +141,13 @@ def main(argv):
     def rel(path):
         return os.path.relpath(path, root)
 
-    findings = {"undeclared": [], "upward": [], "public": [], "unused": []}
+    findings = {"undeclared": [], "upward": [], "public": [], "unused": [], "orphan": []}
+    for top in OWNED_TREES:
+        for folder, _, names in os.walk(os.path.join(root, top)):
+            for file_name in names:
+                path = os.path.normpath(os.path.join(folder, file_name))
+                if file_name.endswith(CODE) and path not in owner:
+                    findings["orphan"].append(f"{rel(path)} belongs to no target")
     for name, t in sorted(targets.items()):
         may = allowed(name)
         used = set()

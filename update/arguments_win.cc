@@ -1,9 +1,9 @@
 #include <cstring>
 
 #include "base/file_path.h"
+#include "base/platform/windows_types.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
-#include "base/win/windows_types.h"
 #include "update/arguments.h"
 
 namespace update {

@@ -2,8 +2,8 @@
 
 #include <string>
 
+#include "base/platform/windows_types.h"
 #include "base/win/scoped_handle.h"
-#include "base/win/windows_types.h"
 #include "gtest/gtest.h"
 
 namespace update {

@@ -3,8 +3,8 @@
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
-#include "base/win/system_library_win.h"
-#include "base/win/windows_types.h"
+#include "base/platform/system_library_win.h"
+#include "base/platform/windows_types.h"
 
 // restartmanager.h needs <windows.h> first. Only its declarations are used:
 // the DLL is loaded from the system folder at first use.

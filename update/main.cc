@@ -6,9 +6,10 @@
 
 #include "base/command_line.h"
 #include "base/logging.h"
+#include "base/platform/system_library_win.h"
+#include "base/platform/windows_types.h"
 #include "base/strings/utf_string_conversions.h"
-#include "base/win/system_library_win.h"
-#include "base/win/windows_types.h"
+#include "common/util/layout.h"
 #include "common/util/path_util.h"
 #include "update/arguments.h"
 #include "update/update.h"
@@ -51,7 +52,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, wchar_t* command_line_tail, int) {
   if (!base::CommandLine::Init(0, nullptr))
     return 1;
   logging::LoggingSettings settings;
-  const std::wstring log_file = common::GetLogDirectory().Append(L"update_cg.log").value();
+  const std::wstring log_file = common::GetLogDirectory().Append(common::layout::kLogFile).value();
   settings.log_file_path = log_file.c_str();
   (void)logging::InitializeLogging(settings);
   logging::SetLogPrefixItems(true, true, true, false);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/files/file_util.h"
+#include "base/platform/windows_types.h"
 
 namespace update {
 namespace {

@@ -1,4 +1,4 @@
-#include "base/win/windows_types.h"
+#include "base/platform/windows_types.h"
 #include "update/retry.h"
 
 namespace update {

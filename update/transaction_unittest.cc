@@ -6,6 +6,7 @@
 
 #include "base/files/file_util.h"
 #include "base/logging.h"
+#include "base/platform/windows_types.h"
 
 namespace update {
 namespace {

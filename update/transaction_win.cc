@@ -4,8 +4,10 @@
 
 #include "base/files/file_util.h"
 #include "base/logging.h"
+#include "base/platform/windows_types.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
+#include "common/util/layout.h"
 
 namespace update {
 
@@ -13,7 +15,6 @@ namespace {
 
 // The journal's first line; a journal without it is not ours.
 constexpr char kJournalHeader[] = "zeltorcg update transaction 1";
-constexpr wchar_t kJournalName[] = L"transaction.journal";
 // A journal larger than this is damaged (a few hundred bytes per entry).
 constexpr DWORD kMaxJournalBytes = 1 << 20;
 
@@ -78,13 +79,13 @@ bool ReadWholeFile(const base::FilePath& path, std::string* bytes) {
 }  // namespace
 
 base::FilePath UpdateWorkDir(const base::FilePath& root_dir) {
-  return root_dir.AppendASCII("zeltorcg_update_tmp");
+  return root_dir.Append(common::layout::kWorkDir);
 }
 
 InstallTransaction::InstallTransaction(const base::FilePath& root_dir) : root_(root_dir) {}
 
 base::FilePath InstallTransaction::JournalPath() const {
-  return UpdateWorkDir(root_).Append(kJournalName);
+  return UpdateWorkDir(root_).Append(common::layout::kJournal);
 }
 
 void InstallTransaction::Add(const SwapEntry& entry) {

@@ -8,11 +8,14 @@
 #include "base/command_line.h"
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
+#include "base/hash/fnv1a.h"
 #include "base/logging.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
+#include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
+#include "common/util/layout.h"
 #include "common/util/path_util.h"
 #include "update/holders.h"
 #include "update/package.h"
@@ -33,7 +36,7 @@ constexpr int kUnpackerExitLine = 97;
 constexpr int kPackageRemovedLine = 100;
 constexpr int kUnpackerFailedLine = 105;
 
-constexpr char kClientExe[] = "ZeltorCloudPlay.exe";
+namespace layout = common::layout;
 
 // How long an updater waits for another one at work on the same folder.
 constexpr unsigned long kInstallLockWaitMs = 5 * 60 * 1000;
@@ -55,12 +58,12 @@ constexpr uint32_t kFailedStartStatus = 0xC0000000u;
 // until it is ended.
 void PauseForTest([[maybe_unused]] const wchar_t* step) {
 #if defined(UPDATE_TEST_PAUSES)
-  constexpr wchar_t kTestPauseEvent[] = L"Local\\ZeltorCloudGame2.update.test-pause";
   wchar_t wanted[64];
-  const DWORD length = GetEnvironmentVariableW(L"ZELTORCG_UPDATE_TEST_PAUSE", wanted, 64);
+  const DWORD length = GetEnvironmentVariableW(layout::kTestPauseVariable, wanted, 64);
   if (length == 0 || length >= 64 || std::wstring(wanted, length) != step)
     return;
-  const base::win::ScopedHandle paused(OpenEventW(EVENT_MODIFY_STATE, FALSE, kTestPauseEvent));
+  const base::win::ScopedHandle paused(
+      OpenEventW(EVENT_MODIFY_STATE, FALSE, layout::kTestPauseEvent));
   if (paused.IsValid())
     SetEvent(paused.Get());
   Sleep(INFINITE);
@@ -100,8 +103,8 @@ base::win::ScopedHandle CreateScratchFile() {
 // in: root\zeltorcg_update_old for Client, root\zeltorcg_update_old.<name>
 // for the others.
 base::FilePath PreviousVersionPath(const std::wstring& root_dir, const std::wstring& name) {
-  const base::FilePath previous = base::FilePath(root_dir).AppendASCII("zeltorcg_update_old");
-  return name == L"Client" ? previous : base::FilePath(previous.value() + L"." + name);
+  const base::FilePath previous = base::FilePath(root_dir).Append(layout::kPreviousVersion);
+  return name == layout::kClientDir ? previous : base::FilePath(previous.value() + L"." + name);
 }
 
 // Where entry `name`'s installed version goes in this run: its previous-version
@@ -129,15 +132,13 @@ void DeleteLeftovers(const base::FilePath& dir, const std::wstring& prefix) {
 void RemoveOldVersions(const std::wstring& root_dir) {
   const base::FilePath root(root_dir);
   const base::FilePath work = update::UpdateWorkDir(root);
-  const std::wstring trash(base::kTrashSuffix);
-  const std::wstring partial(base::kCopySuffix);
-  DeleteLeftovers(root, L"zeltorcg_update_old");
-  DeleteLeftovers(root, L"Client" + trash);
-  DeleteLeftovers(root, L"Client" + partial);
-  DeleteLeftovers(work, L"Client" + trash);
-  DeleteLeftovers(work, L"package" + partial);
-  DeleteLeftovers(work, L"package" + trash);
-  DeleteLeftovers(work, L"transaction.journal" + partial);
+  DeleteLeftovers(root, layout::kPreviousVersion);
+  for (const base::FilePath& moved :
+       {root.Append(layout::kClientDir), work.Append(layout::kClientDir),
+        work.Append(layout::kExtraction), work.Append(layout::kJournal)}) {
+    DeleteLeftovers(moved.DirName(), moved.BaseName().value() + base::kTrashSuffix);
+    DeleteLeftovers(moved.DirName(), moved.BaseName().value() + base::kCopySuffix);
+  }
 }
 
 // Moves the updater's current directory out of the installation, which it
@@ -171,7 +172,7 @@ void LeaveInstallation(const std::wstring& root_dir) {
 // Otherwise logs an ERROR naming the path.
 bool StagedVersionUsable(const std::wstring& root_dir) {
   const base::FilePath staged = StagedClientDir(root_dir);
-  const base::FilePath exe = staged.AppendASCII(kClientExe);
+  const base::FilePath exe = staged.Append(layout::kClientExe);
   if (!base::DirectoryExists(staged)) {
     LOG(ERROR) << "staged client directory missing, installation kept: " << staged;
   } else if (staged.value().size() >= kMaxMovablePath) {
@@ -213,7 +214,8 @@ bool RenamableInto(const base::FilePath& staged, const std::wstring& root_dir) {
 // with a status below kFailedStartStatus.
 bool StartClient(const std::wstring& root_dir) {
   // Plain text, no path join: the root is used exactly as the client gave it.
-  const std::wstring command_line = L"\"" + root_dir + L"\\Client\\ZeltorCloudPlay.exe\"";
+  const std::wstring command_line =
+      L"\"" + root_dir + L"\\" + layout::kClientDir + L"\\" + layout::kClientExe + L"\"";
   base::LaunchOptions options;
   options.breakaway_from_job = true;
   options.working_directory = InstalledClientDir(root_dir);
@@ -292,7 +294,7 @@ bool SwapEntries(update::InstallTransaction& transaction, bool staged_lines) {
         update::LogHolders(entry.live);
       return false;
     }
-    PauseForTest(L"after-aside");
+    PauseForTest(layout::pause::kAfterAside);
     const bool moved = update::RetryWhileHeld(
         in_plan, clock,
         [&](int index, uint32_t* failure) {
@@ -315,14 +317,14 @@ bool SwapEntries(update::InstallTransaction& transaction, bool staged_lines) {
       return false;
     }
   }
-  PauseForTest(L"after-move-in");
+  PauseForTest(layout::pause::kAfterMoveIn);
   return true;
 }
 
 // After the new version has started: previous versions, leftovers, journal,
 // then the package.
 void FinishCleanUp(const std::wstring& root_dir, update::InstallTransaction& transaction) {
-  PauseForTest(L"before-clean-up");
+  PauseForTest(layout::pause::kBeforeCleanUp);
   transaction.CleanUp();
   RemoveOldVersions(root_dir);
   RemovePackage(transaction.package());
@@ -337,7 +339,7 @@ bool CompleteTransaction(const std::wstring& root_dir,
     transaction.Undo();
     return false;
   }
-  PauseForTest(L"after-launch");
+  PauseForTest(layout::pause::kAfterLaunch);
   // The client runs: from here on the new version stays, whatever happens.
   (void)transaction.Record(update::InstallTransaction::Phase::kStarted);
   FinishCleanUp(root_dir, transaction);
@@ -375,7 +377,7 @@ bool InstallStagedVersion(const std::wstring& root_dir) {
     source = base::UniqueSiblingPath(client, base::kCopySuffix);
     LOG(INFO) << "staged client directory cannot be renamed into the root, copying it to "
               << source;
-    PauseForTest(L"before-copy");
+    PauseForTest(layout::pause::kBeforeCopy);
     if (!base::CopyDirectoryTree(staged, source, true, true)) {
       LOG(ERROR) << "staged client directory could not be copied, installation kept: " << staged;
       (void)base::DeleteFile(source, true);
@@ -383,7 +385,7 @@ bool InstallStagedVersion(const std::wstring& root_dir) {
     }
     transaction.AddLeftover(source);
   }
-  transaction.Add({client, source, FreePreviousVersionPath(root_dir, L"Client")});
+  transaction.Add({client, source, FreePreviousVersionPath(root_dir, layout::kClientDir)});
   if (!transaction.Record(update::InstallTransaction::Phase::kPrepared)) {
     if (source != staged)
       (void)base::DeleteFile(source, true);
@@ -403,7 +405,7 @@ bool InstallStagedVersion(const std::wstring& root_dir) {
 // a tree that does not. The unpacker has no time limit; its console stays
 // hidden.
 bool UnpackPackage(const std::wstring& package, const base::FilePath& out_dir) {
-  const base::FilePath unpacker = common::GetExeDirFilePath(L"7z.exe");
+  const base::FilePath unpacker = common::GetExeDirFilePath(layout::kUnpackerExe);
   // The listing stays outside the installation: its file goes when it closes.
   base::win::ScopedHandle listing_file = CreateScratchFile();
   base::Process lister;
@@ -441,7 +443,7 @@ bool UnpackPackage(const std::wstring& package, const base::FilePath& out_dir) {
   LOG_AT(INFO, kUnpackerExitLine) << "7z exit with code:" << exit_code << ",ret:" << ret;
   int list_code = -1;
   const bool listed = lister.IsValid() && lister.WaitForExit(&list_code) && list_code == 0;
-  PauseForTest(L"after-unpacker");
+  PauseForTest(layout::pause::kAfterUnpacker);
   std::string text;
   std::string problem;
   update::ArchiveListing entries;
@@ -469,11 +471,11 @@ bool UnpackPackage(const std::wstring& package, const base::FilePath& out_dir) {
 bool InstallPackage(const std::wstring& root_dir, const std::wstring& package) {
   const base::FilePath work = update::UpdateWorkDir(base::FilePath(root_dir));
   // Extractions that earlier runs left take room the new one may need.
-  DeleteLeftovers(work, L"package" + std::wstring(base::kCopySuffix));
+  DeleteLeftovers(work, layout::kExtraction + std::wstring(base::kCopySuffix));
   // A work folder this run made goes again when nothing is left in it.
   const bool made_work_dir = CreateDirectoryW(work.value().c_str(), nullptr) != 0;
   const base::FilePath out_dir =
-      base::UniqueSiblingPath(work.AppendASCII("package"), base::kCopySuffix);
+      base::UniqueSiblingPath(work.Append(layout::kExtraction), base::kCopySuffix);
   update::InstallTransaction transaction{base::FilePath(root_dir)};
   transaction.AddLeftover(out_dir);
   transaction.set_package(base::FilePath(package));
@@ -486,14 +488,14 @@ bool InstallPackage(const std::wstring& root_dir, const std::wstring& package) {
   };
   if (!UnpackPackage(package, out_dir))
     return discard();
-  PauseForTest(L"after-check");
+  PauseForTest(layout::pause::kAfterCheck);
   base::FileEnumerator top(out_dir, false,
                            base::FileEnumerator::kFiles | base::FileEnumerator::kDirectories);
   for (base::FilePath source = top.Next(); !source.empty(); source = top.Next()) {
     const std::wstring name = source.BaseName().value();
     const base::FilePath live = base::FilePath(root_dir).Append(name);
     std::string problem;
-    if (update::ListingKey(name).rfind(L"zeltorcg_update", 0) == 0) {
+    if (update::ListingKey(name).rfind(layout::kReservedPrefix, 0) == 0) {
       LOG(ERROR) << "package entry would replace the updater's own folder, installation kept: "
                  << name;
       return discard();
@@ -505,7 +507,7 @@ bool InstallPackage(const std::wstring& root_dir, const std::wstring& package) {
     }
     transaction.Add({live, source, FreePreviousVersionPath(root_dir, name)});
   }
-  PauseForTest(L"after-build");
+  PauseForTest(layout::pause::kAfterBuild);
   if (!transaction.Record(update::InstallTransaction::Phase::kPrepared))
     return discard();
   const bool installed = CompleteTransaction(root_dir, transaction, false);
@@ -543,19 +545,17 @@ std::wstring InstallLockName(const std::wstring& root_dir) {
                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   BY_HANDLE_FILE_INFORMATION info;
   if (!root_dir.empty() && folder.IsValid() && GetFileInformationByHandle(folder.Get(), &info)) {
-    swprintf(name, 80, L"Local\\ZeltorCloudGame2.update.%08lx-%08lx%08lx",
-             info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow);
+    swprintf(name, 80, L"%ls%08lx-%08lx%08lx", layout::kObjectPrefix, info.dwVolumeSerialNumber,
+             info.nFileIndexHigh, info.nFileIndexLow);
     return name;
   }
   const base::FilePath absolute = base::MakeAbsoluteFilePath(base::FilePath(root_dir));
   const std::wstring key = absolute.empty() ? root_dir : absolute.StripTrailingSeparators().value();
-  uint64_t hash = 14695981039346656037ull;
-  for (wchar_t c : key) {
-    hash ^= static_cast<uint16_t>(std::towlower(c));
-    hash *= 1099511628211ull;
-  }
-  swprintf(name, 80, L"Local\\ZeltorCloudGame2.update.%016llx",
-           static_cast<unsigned long long>(hash));
+  std::wstring lower(key.size(), L'\0');
+  std::transform(key.begin(), key.end(), lower.begin(),
+                 [](wchar_t c) { return static_cast<wchar_t>(std::towlower(c)); });
+  const uint64_t hash = base::Fnv1a64(lower.data(), lower.size());
+  swprintf(name, 80, L"%ls%016llx", layout::kObjectPrefix, static_cast<unsigned long long>(hash));
   return name;
 }
 
@@ -623,32 +623,24 @@ bool RunUpdate(int32_t pid,
 }
 
 base::FilePath InstalledClientDir(const std::wstring& root_dir) {
-  return base::FilePath(root_dir).AppendASCII("Client");
+  return base::FilePath(root_dir).Append(layout::kClientDir);
 }
 
 base::FilePath StagedClientDir(const std::wstring& root_dir) {
-  return update::UpdateWorkDir(base::FilePath(root_dir)).AppendASCII("Client");
+  return update::UpdateWorkDir(base::FilePath(root_dir)).Append(layout::kClientDir);
 }
+
 int32_t PidFromSwitchValue(const std::wstring& raw) {
   // The value is read as ASCII: a value with any other character is no pid.
-  bool ascii = true;
-  for (wchar_t c : raw)
-    ascii = ascii && c < 0x80;
-  size_t i = raw.find_first_not_of(L" \t\n\v\f\r");
-  if (i == std::wstring::npos)
-    i = raw.size();
-  const bool negative = i < raw.size() && raw[i] == L'-';
-  if (i < raw.size() && (raw[i] == L'-' || raw[i] == L'+'))
-    ++i;
+  const bool ascii = std::all_of(raw.begin(), raw.end(), [](wchar_t c) { return c < 0x80; });
+  size_t first = raw.find_first_not_of(L" \t\n\v\f\r");
+  if (first != std::wstring::npos && (raw[first] == L'-' || raw[first] == L'+'))
+    ++first;
+  const bool digits = first < raw.size() && raw[first] >= L'0' && raw[first] <= L'9';
+  // The conversion's best effort is the leading number, clamped to 64 bits.
   int64_t value = 0;
-  size_t digits = 0;
-  for (; i < raw.size() && raw[i] >= L'0' && raw[i] <= L'9'; ++i, ++digits) {
-    if (value <= INT32_MAX)
-      value = value * 10 + (raw[i] - L'0');
-  }
-  if (negative)
-    value = -value;
-  if (ascii && digits > 0 && value >= INT32_MIN && value <= INT32_MAX)
+  (void)base::StringToInt64(raw, &value);
+  if (ascii && digits && value >= INT32_MIN && value <= INT32_MAX)
     return static_cast<int32_t>(value);
   LOG(WARNING) << "ignoring pid value \"" << raw << "\": not a 32-bit decimal number";
   return 0;

@@ -6,7 +6,7 @@
 
 #include "base/files/file_util.h"
 #include "base/logging.h"
-#include "base/win/windows_types.h"
+#include "base/platform/windows_types.h"
 
 // After <windows.h>, which it needs.
 #include <psapi.h>

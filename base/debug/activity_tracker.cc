@@ -6,17 +6,14 @@
 #include <new>
 #include <utility>
 
-#include "base/debug/activity_hooks.h"
+#include "base/debug/activity_tracker_internal.h"
 #include "base/metrics/histogram.h"
+#include "base/platform/activity_hooks.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/platform_thread.h"
 #include "base/time/time.h"
 
 namespace base::debug {
-
-namespace internal {
-unsigned long CurrentProcessIdForTracker();
-}  // namespace internal
 
 namespace {
 

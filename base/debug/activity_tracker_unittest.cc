@@ -11,11 +11,11 @@
 
 #include "base/logging.h"
 #include "base/metrics/persistent_memory_allocator.h"
+#include "base/platform/windows_types.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
 #include "base/synchronization/lock.h"
 #include "base/threading/platform_thread.h"
-#include "base/win/windows_types.h"
 #include "gtest/gtest.h"
 #include "testing/process_guard.h"
 

@@ -1,4 +1,6 @@
-#include "base/win/windows_types.h"
+#include "base/debug/activity_tracker_internal.h"
+
+#include "base/platform/windows_types.h"
 
 namespace base::debug::internal {
 

@@ -1,6 +1,6 @@
 #include "base/debug/debugger.h"
 
-#include "base/win/windows_types.h"
+#include "base/platform/windows_types.h"
 
 namespace base::debug {
 

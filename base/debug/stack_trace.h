@@ -45,9 +45,6 @@ class StackSnapshot {
   uint32_t count_;
 };
 
-// The usual name of the same type.
-using StackTrace = StackSnapshot;
-
 // OutputToStream.
 std::ostream& operator<<(std::ostream& os, const StackSnapshot& snapshot);
 

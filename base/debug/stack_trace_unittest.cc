@@ -11,7 +11,7 @@
 
 #include "base/debug/debugger.h"
 #include "base/debug/stack_trace_internal.h"
-#include "base/win/windows_types.h"
+#include "base/platform/windows_types.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
 

@@ -5,10 +5,10 @@
 
 #include "base/debug/stack_trace.h"
 #include "base/debug/stack_trace_internal.h"
+#include "base/platform/system_library_win.h"
+#include "base/platform/windows_types.h"
 #include "base/synchronization/lazy_creation.h"
 #include "base/synchronization/lock.h"
-#include "base/win/system_library_win.h"
-#include "base/win/windows_types.h"
 
 // dbghelp.h needs <windows.h> first. Only its declarations are used: the DLL
 // is loaded from the system folder at first use.

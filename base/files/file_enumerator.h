@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "base/file_path.h"
-#include "base/win/scoped_any_win.h"
-#include "base/win/windows_types.h"
+#include "base/platform/scoped_any_win.h"
+#include "base/platform/windows_types.h"
 
 namespace base {
 

@@ -9,11 +9,6 @@
 // The directories the system reports (GetTempDir, GetHomeDir,
 // GetCurrentDirectory, MakeAbsoluteFilePath) come with this header from
 // base/os_paths.h.
-//
-// DeleteFile keeps this name in every caller, with or without UNICODE:
-// <windows.h> would turn it into its ...A or ...W macro form, so it is
-// included here and the macro is removed after it (use DeleteFileW for the
-// Win32 call).
 
 #include <cstdint>
 #include <string>
@@ -21,9 +16,6 @@
 
 #include "base/file_path.h"
 #include "base/os_paths.h"
-#include "base/win/windows_types.h"
-
-#undef DeleteFile
 
 namespace base {
 

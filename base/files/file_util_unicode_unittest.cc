@@ -6,6 +6,7 @@
 
 #include "base/files/file_util.h"
 
+#include "base/platform/windows_types.h"
 #include "gtest/gtest.h"
 
 #if defined(DeleteFile) || defined(GetCurrentDirectory)

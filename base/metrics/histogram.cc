@@ -10,13 +10,10 @@
 #include "base/metrics/statistics_recorder.h"
 #include "base/pickle.h"
 #include "base/strings/stringprintf.h"
+#include "base/sys_info.h"
 #include "base/values.h"
 
 namespace base {
-
-namespace internal {
-unsigned long HistogramValidationPageSize();
-}  // namespace internal
 
 namespace {
 
@@ -400,7 +397,7 @@ void Histogram::ValidateContents() const {
     // Persistent metadata without an id was never set up: the page holding
     // it must still be all zero. Sampled words first, then every word, each
     // only where the page holds it, so a failure names where data lies.
-    unsigned long page_size = internal::HistogramValidationPageSize();
+    unsigned long page_size = static_cast<unsigned long>(SysInfo::VMAllocationGranularity());
     if (page_size == 0)
       page_size = 1024;
     const uintptr_t meta = reinterpret_cast<uintptr_t>(logged_samples_->metadata());

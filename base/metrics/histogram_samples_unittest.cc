@@ -12,7 +12,7 @@
 #include "base/metrics/sample_vector.h"
 #include "base/metrics/statistics_recorder.h"
 #include "base/pickle.h"
-#include "base/win/windows_types.h"
+#include "base/platform/windows_types.h"
 #include "gtest/gtest.h"
 #include "testing/fuzz_scale.h"
 #include "testing/guarded_bytes.h"

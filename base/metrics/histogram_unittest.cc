@@ -14,8 +14,8 @@
 #include "base/metrics/sample_vector.h"
 #include "base/metrics/statistics_recorder.h"
 #include "base/pickle.h"
+#include "base/platform/windows_types.h"
 #include "base/values.h"
-#include "base/win/windows_types.h"
 #include "gtest/gtest.h"
 
 namespace base {

@@ -5,12 +5,9 @@
 
 #include "base/logging.h"
 #include "base/metrics/histogram_base.h"
+#include "base/metrics/persistent_memory_allocator_internal.h"
 
 namespace base {
-
-namespace internal {
-unsigned long PersistentMemoryVmPageSize();
-}  // namespace internal
 
 // Bytes 0-63 of the segment.
 struct PersistentMemoryAllocator::SharedMetadata {

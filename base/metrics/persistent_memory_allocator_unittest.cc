@@ -11,7 +11,7 @@
 
 #include "base/metrics/sparse_histogram.h"
 #include "base/metrics/statistics_recorder.h"
-#include "base/win/windows_types.h"
+#include "base/platform/windows_types.h"
 #include "gtest/gtest.h"
 #include "testing/fuzz_scale.h"
 

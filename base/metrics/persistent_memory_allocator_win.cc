@@ -1,4 +1,6 @@
-#include "base/win/windows_types.h"
+#include "base/metrics/persistent_memory_allocator_internal.h"
+
+#include "base/platform/windows_types.h"
 
 namespace base::internal {
 

@@ -9,9 +9,9 @@
 
 #include "base/command_line.h"
 #include "base/file_path.h"
+#include "base/platform/scoped_any_win.h"
+#include "base/platform/windows_types.h"
 #include "base/process/process.h"
-#include "base/win/scoped_any_win.h"
-#include "base/win/windows_types.h"
 
 namespace base {
 

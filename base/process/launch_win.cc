@@ -10,8 +10,8 @@
 
 #include "base/debug/activity_tracker.h"
 #include "base/logging.h"
+#include "base/platform/system_library_win.h"
 #include "base/win/scoped_handle.h"
-#include "base/win/system_library_win.h"
 #include "base/win/windows_version.h"
 
 namespace base {

@@ -3,9 +3,9 @@
 
 #include <cstdint>
 
+#include "base/platform/windows_types.h"
 #include "base/time/time.h"
 #include "base/win/scoped_handle.h"
-#include "base/win/windows_types.h"
 
 namespace base {
 

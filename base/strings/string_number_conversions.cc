@@ -114,18 +114,6 @@ std::wstring NumberToWString(long long value) {
 std::wstring NumberToWString(unsigned long long value) {
   return ToWChars(value);
 }
-std::string IntToString(int value) {
-  return ToChars(value);
-}
-std::wstring IntToString16(int value) {
-  return ToWChars(value);
-}
-std::string Int64ToString(int64_t value) {
-  return ToChars(value);
-}
-std::string Uint64ToString(uint64_t value) {
-  return ToChars(value);
-}
 
 bool StringToInt(StringPiece input, int* output) {
   return StringToIntT(input, output);

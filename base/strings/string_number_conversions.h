@@ -22,10 +22,6 @@ std::wstring NumberToWString(int value);
 std::wstring NumberToWString(unsigned int value);
 std::wstring NumberToWString(long long value);
 std::wstring NumberToWString(unsigned long long value);
-std::string IntToString(int value);
-std::wstring IntToString16(int value);
-std::string Int64ToString(int64_t value);
-std::string Uint64ToString(uint64_t value);
 
 // Strict decimal parsing. True only when the whole text is an optional "-" or
 // "+" and then one or more digits 0-9, in range. Otherwise false, and `*output`

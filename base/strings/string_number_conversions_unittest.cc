@@ -100,9 +100,9 @@ TEST(StringNumberConversions, StringToInt64AtTheLimits) {
 TEST(StringNumberConversions, NumberToStringAndHex) {
   EXPECT_EQ(NumberToString(std::numeric_limits<int>::min()), "-2147483648");
   EXPECT_EQ(NumberToString(std::numeric_limits<uint64_t>::max()), "18446744073709551615");
-  EXPECT_EQ(Int64ToString(std::numeric_limits<int64_t>::min()), "-9223372036854775808");
+  EXPECT_EQ(NumberToString(std::numeric_limits<long long>::min()), "-9223372036854775808");
   EXPECT_EQ(NumberToWString(-7), L"-7");
-  EXPECT_EQ(IntToString(0), "0");
+  EXPECT_EQ(NumberToString(0), "0");
   EXPECT_EQ(NumberToString(0.5), "0.5");
   const unsigned char bytes[] = {0x00, 0x9F, 0xFF};
   EXPECT_EQ(HexEncode(bytes, sizeof(bytes)), "009FFF");

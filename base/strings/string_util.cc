@@ -186,46 +186,6 @@ std::basic_string<CharT> MapASCII(BasicStringPiece<CharT> str, bool upper) {
   return result;
 }
 
-template <typename CharT>
-size_t LcpyT(CharT* dst, const CharT* src, size_t dst_size) {
-  for (size_t i = 0; i < dst_size; ++i) {
-    if ((dst[i] = src[i]) == 0)
-      return i;
-  }
-  if (dst_size != 0)
-    dst[dst_size - 1] = 0;
-  size_t length = dst_size;
-  while (src[length])
-    ++length;
-  return length;
-}
-
-template <typename StringT>
-void ReplaceAfterT(StringT* str,
-                   size_t start_offset,
-                   BasicStringPiece<typename StringT::value_type> find_this,
-                   BasicStringPiece<typename StringT::value_type> replace_with) {
-  if (find_this.empty())
-    return;
-  size_t pos = start_offset;
-  while ((pos = str->find(find_this.data(), pos, find_this.size())) != StringT::npos) {
-    str->replace(pos, find_this.size(), replace_with.data(), replace_with.size());
-    pos += replace_with.size();
-  }
-}
-
-template <typename StringT>
-StringT JoinT(const std::vector<StringT>& parts,
-              BasicStringPiece<typename StringT::value_type> separator) {
-  StringT result;
-  for (size_t i = 0; i < parts.size(); ++i) {
-    if (i != 0)
-      separator.AppendToString(&result);
-    result += parts[i];
-  }
-  return result;
-}
-
 }  // namespace
 
 bool IsStringASCII(StringPiece str) {
@@ -322,33 +282,16 @@ std::wstring CollapseWhitespace(StringPiece16 text, bool trim_sequences_with_lin
 }
 
 size_t strlcpy(char* dst, const char* src, size_t dst_size) {
-  return LcpyT(dst, src, dst_size);
-}
-
-size_t wcslcpy(wchar_t* dst, const wchar_t* src, size_t dst_size) {
-  return LcpyT(dst, src, dst_size);
-}
-
-void ReplaceSubstringsAfterOffset(std::string* str,
-                                  size_t start_offset,
-                                  StringPiece find_this,
-                                  StringPiece replace_with) {
-  ReplaceAfterT(str, start_offset, find_this, replace_with);
-}
-
-void ReplaceSubstringsAfterOffset(std::wstring* str,
-                                  size_t start_offset,
-                                  StringPiece16 find_this,
-                                  StringPiece16 replace_with) {
-  ReplaceAfterT(str, start_offset, find_this, replace_with);
-}
-
-std::string JoinString(const std::vector<std::string>& parts, StringPiece separator) {
-  return JoinT(parts, separator);
-}
-
-std::wstring JoinString(const std::vector<std::wstring>& parts, StringPiece16 separator) {
-  return JoinT(parts, separator);
+  for (size_t i = 0; i < dst_size; ++i) {
+    if ((dst[i] = src[i]) == 0)
+      return i;
+  }
+  if (dst_size != 0)
+    dst[dst_size - 1] = 0;
+  size_t length = dst_size;
+  while (src[length])
+    ++length;
+  return length;
 }
 
 }  // namespace base

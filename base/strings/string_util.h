@@ -4,7 +4,6 @@
 #include <stddef.h>
 
 #include <string>
-#include <vector>
 
 #include "base/strings/string_piece.h"
 
@@ -119,23 +118,6 @@ std::wstring CollapseWhitespace(StringPiece16 text, bool trim_sequences_with_lin
 // the last byte (size 0 writes nothing). Returns the length of `src`; a result
 // of `dst_size` or more means truncation.
 size_t strlcpy(char* dst, const char* src, size_t dst_size);
-size_t wcslcpy(wchar_t* dst, const wchar_t* src, size_t dst_size);
-
-// Replaces every occurrence of `find_this` (non-empty) at or after
-// `start_offset` by `replace_with`, scanning left to right without rescanning
-// replacements.
-void ReplaceSubstringsAfterOffset(std::string* str,
-                                  size_t start_offset,
-                                  StringPiece find_this,
-                                  StringPiece replace_with);
-void ReplaceSubstringsAfterOffset(std::wstring* str,
-                                  size_t start_offset,
-                                  StringPiece16 find_this,
-                                  StringPiece16 replace_with);
-
-// Joins `parts` with `separator` between neighbours.
-std::string JoinString(const std::vector<std::string>& parts, StringPiece separator);
-std::wstring JoinString(const std::vector<std::wstring>& parts, StringPiece16 separator);
 
 }  // namespace base
 

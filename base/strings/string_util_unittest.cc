@@ -183,16 +183,5 @@ TEST(StringUtil, StrlcpyTruncatesAndReportsSourceLength) {
   EXPECT_EQ(untouched, '#');
 }
 
-TEST(StringUtil, ReplaceAndJoin) {
-  std::string s = "aaXaaXaa";
-  ReplaceSubstringsAfterOffset(&s, 3, "aa", "a");
-  EXPECT_EQ(s, "aaXaXa");
-  std::wstring w = L"%1 and %1";
-  ReplaceSubstringsAfterOffset(&w, 0, L"%1", L"%1%1");
-  EXPECT_EQ(w, L"%1%1 and %1%1");
-  EXPECT_EQ(JoinString({"a", "", "b"}, ", "), "a, , b");
-  EXPECT_EQ(JoinString(std::vector<std::string>(), ","), "");
-}
-
 }  // namespace
 }  // namespace base

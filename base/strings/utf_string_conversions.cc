@@ -150,31 +150,11 @@ std::string WideToUTF8(StringPiece16 wide) {
   return result;
 }
 
-bool UTF8ToUTF16(const char* src, size_t src_len, std::wstring* output) {
-  return UTF8ToWide(src, src_len, output);
-}
-
-std::wstring UTF8ToUTF16(StringPiece utf8) {
-  return UTF8ToWide(utf8);
-}
-
-bool UTF16ToUTF8(const wchar_t* src, size_t src_len, std::string* output) {
-  return WideToUTF8(src, src_len, output);
-}
-
-std::string UTF16ToUTF8(StringPiece16 utf16) {
-  return WideToUTF8(utf16);
-}
-
 std::wstring ASCIIToWide(StringPiece ascii) {
   std::wstring result(ascii.size(), L'\0');
   for (size_t i = 0; i < ascii.size(); ++i)
     result[i] = static_cast<wchar_t>(ascii.data()[i]);
   return result;
-}
-
-std::wstring ASCIIToUTF16(StringPiece ascii) {
-  return ASCIIToWide(ascii);
 }
 
 std::string UTF16ToASCII(StringPiece16 utf16) {

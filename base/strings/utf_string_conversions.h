@@ -24,16 +24,9 @@ std::wstring UTF8ToWide(StringPiece utf8);
 bool WideToUTF8(const wchar_t* src, size_t src_len, std::string* output);
 std::string WideToUTF8(StringPiece16 wide);
 
-// Wide text is UTF-16 here, so these are the same conversions.
-bool UTF8ToUTF16(const char* src, size_t src_len, std::wstring* output);
-std::wstring UTF8ToUTF16(StringPiece utf8);
-bool UTF16ToUTF8(const wchar_t* src, size_t src_len, std::string* output);
-std::string UTF16ToUTF8(StringPiece16 utf16);
-
 // Each byte becomes one unit; meant for ASCII. A byte above 0x7F is
 // sign-extended (0xE9 becomes U+FFE9).
 std::wstring ASCIIToWide(StringPiece ascii);
-std::wstring ASCIIToUTF16(StringPiece ascii);
 // Each unit becomes its low 8 bits; meant for ASCII.
 std::string UTF16ToASCII(StringPiece16 utf16);
 

@@ -3,7 +3,7 @@
 #include <random>
 #include <string>
 
-#include "base/win/windows_types.h"
+#include "base/platform/windows_types.h"
 #include "gtest/gtest.h"
 #include "testing/fuzz_scale.h"
 
@@ -44,7 +44,6 @@ TEST(UTFConversion, UTF8ToWideReplacesMaximalSubparts) {
     std::wstring output = L"stale";
     EXPECT_EQ(UTF8ToWide(c.input.data(), c.input.size(), &output), c.valid);
     EXPECT_EQ(output, c.expected);
-    EXPECT_EQ(UTF8ToUTF16(c.input), c.expected);
   }
 }
 
@@ -74,14 +73,13 @@ TEST(UTFConversion, WideToUTF8ReplacesUnpairedSurrogates) {
     std::string output = "stale";
     EXPECT_EQ(WideToUTF8(c.input.data(), c.input.size(), &output), c.valid);
     EXPECT_EQ(output, c.expected);
-    EXPECT_EQ(UTF16ToUTF8(c.input), c.expected);
   }
 }
 
 TEST(UTFConversion, ASCIIHelpersWidenAndNarrowUnitByUnit) {
   EXPECT_EQ(ASCIIToWide("ab"), L"ab");
   // Meant for ASCII: a high byte is sign-extended.
-  EXPECT_EQ(ASCIIToUTF16("\xE9"), std::wstring(1, static_cast<wchar_t>(0xFFE9)));
+  EXPECT_EQ(ASCIIToWide("\xE9"), std::wstring(1, static_cast<wchar_t>(0xFFE9)));
   EXPECT_EQ(UTF16ToASCII(L"a\x0142"), std::string("a\x42"));
 }
 

@@ -1,7 +1,7 @@
 #include "base/synchronization/lazy_creation.h"
 
+#include "base/platform/windows_types.h"
 #include "base/time/time.h"
-#include "base/win/windows_types.h"
 
 namespace base {
 

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "base/debug/activity_hooks.h"
+#include "base/platform/activity_hooks.h"
 #include "gtest/gtest.h"
 
 namespace base {

@@ -1,7 +1,7 @@
 #include "base/synchronization/lock.h"
 
-#include "base/debug/activity_hooks.h"
-#include "base/win/windows_types.h"
+#include "base/platform/activity_hooks.h"
+#include "base/platform/windows_types.h"
 
 namespace base {
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <thread>
 
+#include "base/platform/windows_types.h"
 #include "base/time/time.h"
-#include "base/win/windows_types.h"
 #include "gtest/gtest.h"
 
 namespace base {

@@ -3,9 +3,9 @@
 #include <map>
 #include <set>
 
+#include "base/platform/windows_types.h"
 #include "base/synchronization/lazy_creation.h"
 #include "base/synchronization/lock.h"
-#include "base/win/windows_types.h"
 
 namespace base {
 

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "base/win/windows_types.h"
+#include "base/platform/windows_types.h"
 
 namespace base {
 namespace {

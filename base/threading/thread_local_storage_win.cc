@@ -2,7 +2,7 @@
 
 #include <type_traits>
 
-#include "base/win/windows_types.h"
+#include "base/platform/windows_types.h"
 
 namespace base::internal {
 

@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
+#include "base/platform/windows_types.h"
 #include "base/time/clock_table.h"
 #include "base/time/processor_info.h"
-#include "base/win/windows_types.h"
 #include "gtest/gtest.h"
 
 namespace base {

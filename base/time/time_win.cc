@@ -3,11 +3,11 @@
 
 #include <atomic>
 
+#include "base/platform/system_library_win.h"
+#include "base/platform/windows_types.h"
 #include "base/time/clock_table.h"
 #include "base/time/processor_info.h"
 #include "base/time/time.h"
-#include "base/win/system_library_win.h"
-#include "base/win/windows_types.h"
 
 // timeGetTime's declaration lives outside the lean Windows headers.
 #include <mmsystem.h>

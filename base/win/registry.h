@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "base/win/scoped_any_win.h"
-#include "base/win/windows_types.h"
+#include "base/platform/scoped_any_win.h"
+#include "base/platform/windows_types.h"
 
 namespace base {
 namespace win {

@@ -1,7 +1,7 @@
 #include "base/win/scoped_handle.h"
 
+#include "base/platform/windows_types.h"
 #include "base/win/scoped_handle_verifier.h"
-#include "base/win/windows_types.h"
 
 namespace base::win {
 

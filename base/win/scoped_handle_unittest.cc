@@ -4,8 +4,8 @@
 
 #include <utility>
 
+#include "base/platform/windows_types.h"
 #include "base/win/scoped_handle_verifier.h"
-#include "base/win/windows_types.h"
 
 namespace base::win {
 namespace {

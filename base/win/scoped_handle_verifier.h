@@ -6,9 +6,9 @@
 #include <unordered_map>
 
 #include "base/debug/stack_trace.h"
+#include "base/platform/windows_types.h"
 #include "base/synchronization/lock.h"
 #include "base/threading/thread_local_storage.h"
-#include "base/win/windows_types.h"
 
 namespace base::win::internal {
 class ScopedHandleVerifier;

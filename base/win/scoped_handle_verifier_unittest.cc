@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/platform/windows_types.h"
 #include "base/win/scoped_handle.h"
-#include "base/win/windows_types.h"
 
 namespace base::win {
 namespace {

@@ -2,9 +2,9 @@
 
 #include <atomic>
 
+#include "base/platform/windows_types.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
-#include "base/win/windows_types.h"
 
 namespace base {
 namespace win {

@@ -3,6 +3,7 @@
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/path_service.h"
+#include "common/util/layout.h"
 
 namespace common {
 
@@ -37,10 +38,10 @@ base::FilePath GetLogDirectory() {
   base::FilePath dir;
   base::FilePath app_data;
   if (base::PathService::Get(base::DIR_APP_DATA, &app_data)) {
-    dir = app_data.Append(L"ZeltorCloudGame2");
+    dir = app_data.Append(layout::kCompanyDir);
   }
   CreateIfMissing(dir);
-  dir = dir.Append(L"log");
+  dir = dir.Append(layout::kLogDir);
   CreateIfMissing(dir);
   return dir;
 }

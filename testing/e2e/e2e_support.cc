@@ -10,6 +10,7 @@
 #include <regex>
 #include <thread>
 
+#include "base/hash/fnv1a.h"
 #include "testing/fixtures/win_text.h"
 
 namespace e2e {
@@ -178,14 +179,11 @@ bool WriteTree(const std::wstring& root, const Tree& tree) {
 }
 
 uint64_t TreeHash(const std::wstring& root) {
-  uint64_t hash = 1469598103934665603ull;
+  // A 0xFF byte after each piece keeps a name and the content after it apart.
+  uint64_t hash = base::kFnv1a64Basis;
   auto mix = [&hash](const std::string& bytes) {
-    for (unsigned char c : bytes) {
-      hash ^= c;
-      hash *= 1099511628211ull;
-    }
-    hash ^= 0xFF;
-    hash *= 1099511628211ull;
+    const char end = '\xFF';
+    hash = base::Fnv1a64(&end, 1, base::Fnv1a64(bytes.data(), bytes.size(), hash));
   };
   for (const auto& [relative, content] : ReadTree(root)) {
     mix(ToUtf8(relative));

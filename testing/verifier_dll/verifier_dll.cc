@@ -1,9 +1,9 @@
 // Exports for the verifier tests. Everything here runs in the test program's
 // process; the verifier used is the one the program exports.
 
+#include "base/platform/windows_types.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/scoped_handle_verifier.h"
-#include "base/win/windows_types.h"
 
 using base::win::internal::ScopedHandleVerifier;
 

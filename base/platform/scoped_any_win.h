@@ -1,9 +1,9 @@
-#ifndef BASE_WIN_SCOPED_ANY_WIN_H_
-#define BASE_WIN_SCOPED_ANY_WIN_H_
+#ifndef BASE_PLATFORM_SCOPED_ANY_WIN_H_
+#define BASE_PLATFORM_SCOPED_ANY_WIN_H_
 
 #include <utility>
 
-#include "base/win/windows_types.h"
+#include "base/platform/windows_types.h"
 
 namespace base {
 namespace win {
@@ -69,4 +69,4 @@ class ScopedAny {
 }  // namespace win
 }  // namespace base
 
-#endif  // BASE_WIN_SCOPED_ANY_WIN_H_
+#endif  // BASE_PLATFORM_SCOPED_ANY_WIN_H_

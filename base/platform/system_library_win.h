@@ -1,5 +1,5 @@
-#ifndef BASE_WIN_SYSTEM_LIBRARY_WIN_H_
-#define BASE_WIN_SYSTEM_LIBRARY_WIN_H_
+#ifndef BASE_PLATFORM_SYSTEM_LIBRARY_WIN_H_
+#define BASE_PLATFORM_SYSTEM_LIBRARY_WIN_H_
 
 // DLLs that are not among Windows' KnownDLLs are loaded by these, from the
 // system folder only: a DLL of the same name in the program's folder (which
@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "base/win/windows_types.h"
+#include "base/platform/windows_types.h"
 
 namespace base::win {
 
@@ -49,4 +49,4 @@ inline bool RestrictDllSearchToSystemFolder() {
 
 }  // namespace base::win
 
-#endif  // BASE_WIN_SYSTEM_LIBRARY_WIN_H_
+#endif  // BASE_PLATFORM_SYSTEM_LIBRARY_WIN_H_

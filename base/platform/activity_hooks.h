@@ -1,5 +1,5 @@
-#ifndef BASE_DEBUG_ACTIVITY_HOOKS_H_
-#define BASE_DEBUG_ACTIVITY_HOOKS_H_
+#ifndef BASE_PLATFORM_ACTIVITY_HOOKS_H_
+#define BASE_PLATFORM_ACTIVITY_HOOKS_H_
 
 #include <atomic>
 #include <cstddef>
@@ -27,4 +27,4 @@ inline const ActivityHooks* GetActivityHooks() {
 
 }  // namespace base::debug
 
-#endif  // BASE_DEBUG_ACTIVITY_HOOKS_H_
+#endif  // BASE_PLATFORM_ACTIVITY_HOOKS_H_

@@ -1,4 +1,4 @@
-#include "base/win/scoped_any_win.h"
+#include "base/platform/scoped_any_win.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "base/win/windows_types.h"
+#include "base/platform/windows_types.h"
 
 namespace base::win {
 namespace {
