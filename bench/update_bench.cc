@@ -10,7 +10,8 @@
 //                "7z x -aoa" over the installed tree.
 // The delay from the old client's exit to the updater's "wait result 1" line
 // closes the report.
-//   update_bench.exe [file counts...]   (default: 1000 5000 20000)
+//   update_bench.exe [--staged] [file counts...]   (default: 1000 5000 20000)
+// --staged runs the staged-mode figures only, for runs beside other load.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -146,8 +147,13 @@ int main(int argc, char** argv) {
   if (argc == 3 && std::string(argv[1]) == "--launch")
     return Launch(FromUtf8(argv[2]).c_str());
   std::vector<int> counts;
-  for (int i = 1; i < argc; ++i)
-    counts.push_back(std::atoi(argv[i]));
+  bool staged_only = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--staged")
+      staged_only = true;
+    else
+      counts.push_back(std::atoi(argv[i]));
+  }
   if (counts.empty())
     counts = {1000, 5000, 20000};
   const std::wstring work = MakeTempDir(L"bench");
@@ -184,6 +190,8 @@ int main(int argc, char** argv) {
     ReportPair("staged mode to client start" + n, to_client, "launcher floor to client start" + n);
     ReportPair("staged mode whole run" + n, whole, "");
     RemoveTree(root);
+    if (staged_only)
+      continue;
 
     // Package mode beside a bare extraction of the same package, alternating,
     // each over the old version installed afresh: a full package beside its
@@ -235,6 +243,10 @@ int main(int argc, char** argv) {
     ReportPair("10 % patch, package mode whole run" + n, patched, "10 % patch, 7z x in place" + n);
     RemoveTree(root);
     DeleteFileW(run_package.c_str());
+  }
+  if (staged_only) {
+    RemoveTree(work);
+    return 0;
   }
   // The package checksum: hashing a 100 MB package beside extracting it into
   // an empty folder, alternating. The package is stored, not compressed, so
