@@ -150,7 +150,8 @@ int main(int argc, char** argv) {
     counts.push_back(std::atoi(argv[i]));
   if (counts.empty())
     counts = {1000, 5000, 20000};
-  const std::wstring work = MakeTempDir(L"bench");
+  const ScopedTempDir work_dir(L"bench");
+  const std::wstring& work = work_dir.path();
   const std::wstring record_file = work + L"\\starts.txt";
   SetEnvironmentVariableW(L"CLIENT_RECORD_FILE", record_file.c_str());
   const std::wstring seven_zip = Quote(BinDir() + L"\\7z.exe");
@@ -299,6 +300,5 @@ int main(int argc, char** argv) {
     bench::Report("update", "old client exit to \"wait result 1\" (median of 5)", Median(delays),
                   "ms");
   }
-  RemoveTree(work);
   return 0;
 }
