@@ -70,9 +70,9 @@ class UpdaterCrashTest : public UpdaterFixture {
     }
     if (package_bytes_.empty() && (!reuse || !DirExists(staged))) {
       ASSERT_TRUE(ClearDir(staged) || !DirExists(staged));
-      WriteVersion(staged, "2", new_files);
+      ASSERT_TRUE(WriteVersion(staged, "2", {.files = new_files}));
     }
-    WriteVersion(ClientDir(root), "1", 500);
+    ASSERT_TRUE(WriteVersion(ClientDir(root), "1", {.files = 500}));
     client_is_new_ = false;
     if (old_hash_ == 0)
       old_hash_ = TreeHash(ClientDir(root));
@@ -80,14 +80,10 @@ class UpdaterCrashTest : public UpdaterFixture {
       new_hash_ = TreeHash(staged);
   }
 
-  void WriteVersion(const std::wstring& dir, const std::string& version, int files) {
-    ASSERT_TRUE(e2e::WriteVersion(dir, version, {.files = files}));
-  }
-
   // Package mode from here on: the package of a new version of `files` files.
   void UsePackage(int files) {
     const ScopedTempDir source(L"package");
-    WriteVersion(ClientDir(source.path()), "2", files);
+    ASSERT_TRUE(WriteVersion(ClientDir(source.path()), "2", {.files = files}));
     new_hash_ = TreeHash(ClientDir(source.path()));
     package_ = work_ + L"\\update.7z";
     ASSERT_TRUE(MakePackage(source.path(), package_));

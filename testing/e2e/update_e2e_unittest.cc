@@ -246,22 +246,14 @@ TEST_F(UpdaterTest, Unpacker_MissingFailsWithDialogAndKeepsPackage) {
   const std::wstring package = Package("2");
   const uint64_t before = TreeHash(root_);
 
-  // RunUpdater starts the updater beside the test; this one lies elsewhere.
-  const std::wstring report = work_ + L"\\dialog.txt";
-  ChildProcess helper(Quote(BinDir() + L"\\dialog_helper.exe") + L" --result " + Quote(report) +
-                      L" --wait-ms 60000");
-  ASSERT_TRUE(helper.started());
-  const size_t log_before = ReadFileBytes(LogFilePath()).size();
-  RunResult result = e2e::Run(Quote(lonely + L"\\update.exe") + L" " + Args(0, root_, package));
-  helper.WaitForExit(10000);
-  UpdateRun run;
-  run.process = result;
-  run.log = ReadFileBytes(LogFilePath()).substr(log_before);
-  run.lines = ParseLog(run.log);
+  UpdateOptions options;
+  options.expect_dialog = true;
+  options.updater = lonely + L"\\update.exe";
+  UpdateRun run = RunUpdater(Args(0, root_, package), options);
 
-  EXPECT_TRUE(result.finished);
-  EXPECT_EQ(result.exit_code, 0u);
-  EXPECT_NE(ReadFileBytes(report).find("found=1"), std::string::npos);
+  EXPECT_TRUE(run.process.finished);
+  EXPECT_EQ(run.process.exit_code, 0u);
+  EXPECT_TRUE(run.dialog.found);
   const LogLine* launch = FindLine(run, "launch 7z vaild:");
   ASSERT_NE(launch, nullptr) << run.log;
   EXPECT_EQ(launch->text.substr(0, 18), "launch 7z vaild:0 ");
@@ -272,7 +264,7 @@ TEST_F(UpdaterTest, Unpacker_MissingFailsWithDialogAndKeepsPackage) {
   EXPECT_NE(FindLine(run, "update finished 0"), nullptr);
   EXPECT_TRUE(FileExists(package));
   EXPECT_EQ(TreeHash(root_), before);
-  EXPECT_TRUE(ReadClientRecords(record_file_).empty());
+  EXPECT_TRUE(ClientStarts().empty());
 }
 
 TEST_F(UpdaterTest, Package_CorruptOrMissingFailsWithDialogAndKeepsEverything) {
@@ -326,7 +318,7 @@ TEST_F(UpdaterTest, Package_CorruptOrMissingFailsWithDialogAndKeepsEverything) {
       EXPECT_EQ(ReadFileBytes(package), c.bytes) << "the package is kept";
     }
   }
-  EXPECT_TRUE(ReadClientRecords(record_file_).empty());
+  EXPECT_TRUE(ClientStarts().empty());
 }
 
 TEST_F(UpdaterTest, Staged_UnusableVersionIsRefusedBeforeAnythingIsTouched) {
@@ -369,7 +361,7 @@ TEST_F(UpdaterTest, Staged_UnusableVersionIsRefusedBeforeAnythingIsTouched) {
     EXPECT_EQ(refused->severity, "ERROR");
     EXPECT_EQ(refused->text, c.error + ", installation kept: " + ToUtf8(c.path));
   }
-  EXPECT_TRUE(ReadClientRecords(record_file_).empty());
+  EXPECT_TRUE(ClientStarts().empty());
 }
 
 TEST_F(UpdaterTest, Staged_NoSwitchesAtAllChangesNothing) {
