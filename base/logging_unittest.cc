@@ -21,6 +21,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
+#include "testing/scoped_temp_dir.h"
 
 namespace logging {
 namespace {
@@ -34,26 +35,7 @@ testing::Environment* const g_command_line_environment =
     testing::AddGlobalTestEnvironment(new CommandLineEnvironment);
 
 std::string ReadFileToString(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    return "<missing>";
-  std::string contents;
-  char buffer[4096];
-  DWORD read = 0;
-  while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0)
-    contents.append(buffer, read);
-  CloseHandle(file);
-  return contents;
-}
-
-void WriteStringToFile(const std::wstring& path, const std::string& text) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  DWORD written = 0;
-  EXPECT_TRUE(WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
-  CloseHandle(file);
+  return testing_support::ReadTestFile(path).value_or("<missing>");
 }
 
 bool FileExists(const std::wstring& path) {
@@ -115,12 +97,7 @@ std::string ExpectedSystemText(DWORD code, DWORD* format_error) {
 class LoggingTest : public testing::Test {
  protected:
   void SetUp() override {
-    wchar_t temp[MAX_PATH];
-    ASSERT_NE(GetTempPathW(MAX_PATH, temp), 0u);
-    static int counter = 0;
-    dir_ = std::wstring(temp) + L"logging_test_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-           std::to_wstring(++counter);
-    ASSERT_TRUE(CreateDirectoryW(dir_.c_str(), nullptr));
+    ASSERT_FALSE(dir_.empty());
     log_path_ = dir_ + L"\\test.log";
     SetMinLogLevel(LOG_INFO);
     SetLogPrefixItems(false, false, true, false);
@@ -132,15 +109,6 @@ class LoggingTest : public testing::Test {
     EXPECT_TRUE(Initialize(LOG_NONE, nullptr, APPEND_TO_OLD_LOG_FILE));
     SetMinLogLevel(LOG_INFO);
     SetLogPrefixItems(false, false, true, false);
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((dir_ + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        DeleteFileW((dir_ + L"\\" + data.cFileName).c_str());
-      } while (FindNextFileW(find, &data));
-      FindClose(find);
-    }
-    RemoveDirectoryW(dir_.c_str());
   }
 
   static bool Initialize(uint32_t destination, const wchar_t* path, OldFileDeletionState old) {
@@ -153,7 +121,8 @@ class LoggingTest : public testing::Test {
 
   std::string LogContents() const { return ReadFileToString(log_path_); }
 
-  std::wstring dir_;
+  const testing_support::ScopedTempDir temp_{L"logging_test"};
+  const std::wstring dir_ = temp_.path();
   std::wstring log_path_;
 };
 
@@ -330,7 +299,7 @@ TEST_F(LoggingTest, File_AppendKeepsAndDeleteDropsOldContents) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.old);
     internal::CloseLogFile();
-    WriteStringToFile(path, "old line\n");
+    ASSERT_TRUE(testing_support::WriteTestFile(path, "old line\n"));
     ASSERT_TRUE(Initialize(LOG_TO_FILE, path.c_str(), c.old));
     LOG(INFO) << "new line";
     internal::CloseLogFile();

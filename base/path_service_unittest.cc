@@ -13,6 +13,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/windows_version.h"
 #include "gtest/gtest.h"
+#include "testing/scoped_temp_dir.h"
 
 #include <objbase.h>
 #include <shlobj.h>
@@ -37,10 +38,7 @@ FilePath ExePath() {
 }
 
 FilePath TempPath() {
-  wchar_t buffer[MAX_PATH + 1] = {};
-  const DWORD length = ::GetTempPathW(MAX_PATH, buffer);
-  EXPECT_GT(length, 0u);
-  return FilePath(std::wstring_view(buffer, length)).StripTrailingSeparators();
+  return FilePath(testing_support::TempFolder());
 }
 
 FilePath CurrentDirectory() {

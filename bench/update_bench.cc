@@ -156,7 +156,8 @@ int main(int argc, char** argv) {
   }
   if (counts.empty())
     counts = {1000, 5000, 20000};
-  const std::wstring work = MakeTempDir(L"bench");
+  const ScopedTempDir work_dir(L"bench");
+  const std::wstring& work = work_dir.path();
   const std::wstring record_file = work + L"\\starts.txt";
   SetEnvironmentVariableW(L"CLIENT_RECORD_FILE", record_file.c_str());
   const std::wstring seven_zip = Quote(BinDir() + L"\\7z.exe");
@@ -311,6 +312,5 @@ int main(int argc, char** argv) {
     bench::Report("update", "old client exit to \"wait result 1\" (median of 5)", Median(delays),
                   "ms");
   }
-  RemoveTree(work);
   return 0;
 }

@@ -6,6 +6,7 @@
 
 #include "base/files/file_util.h"
 #include "base/platform/windows_types.h"
+#include "testing/scoped_temp_dir.h"
 
 namespace update {
 namespace {
@@ -29,23 +30,13 @@ TEST(ParseArchiveListing, ReadsEntriesAfterTheSeparatorOnly) {
 
 class PackageTreeTest : public testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(base::GetTempDir(&dir_));
-    dir_ = dir_.Append(L"package_tree_" + std::to_wstring(GetCurrentProcessId()));
-    (void)base::DeleteFile(dir_, true);
-  }
-  void TearDown() override { (void)base::DeleteFile(dir_, true); }
   void Write(const std::wstring& relative, const std::string& bytes) {
     const base::FilePath path = dir_.Append(relative);
     ASSERT_TRUE(base::CreateDirectoryAndGetError(path.DirName(), nullptr));
-    HANDLE file =
-        CreateFileW(path.value().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+    ASSERT_TRUE(testing_support::WriteTestFile(path.value(), bytes));
   }
-  base::FilePath dir_;
+  const testing_support::ScopedTempDir temp_{L"package_tree"};
+  const base::FilePath dir_{temp_.path()};
 };
 
 TEST_F(PackageTreeTest, ExtractedTreeMustMatchTheListingExactly) {

@@ -7,47 +7,28 @@
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/platform/windows_types.h"
+#include "testing/scoped_temp_dir.h"
 
 namespace update {
 namespace {
 
 class InstallTransactionTest : public testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(base::GetTempDir(&root_));
-    root_ = root_.Append(L"transaction_" + std::to_wstring(GetCurrentProcessId()));
-    (void)base::DeleteFile(root_, true);
-    ASSERT_TRUE(base::CreateDirectoryAndGetError(root_, nullptr));
-  }
-  void TearDown() override { (void)base::DeleteFile(root_, true); }
-
   // A folder holding one file whose content names it.
   void MakeVersion(const base::FilePath& dir, const std::string& version) {
     ASSERT_TRUE(base::CreateDirectoryAndGetError(dir, nullptr));
-    HANDLE file = CreateFileW(dir.Append(L"version.txt").value().c_str(), GENERIC_WRITE, 0, nullptr,
-                              CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    WriteFile(file, version.data(), static_cast<DWORD>(version.size()), &written, nullptr);
-    CloseHandle(file);
+    ASSERT_TRUE(testing_support::WriteTestFile(dir.Append(L"version.txt").value(), version));
   }
   // The version a folder holds, "none" when it is absent.
   std::string VersionIn(const base::FilePath& dir) {
-    HANDLE file = CreateFileW(dir.Append(L"version.txt").value().c_str(), GENERIC_READ,
-                              FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-      return "none";
-    char buffer[16];
-    DWORD read = 0;
-    ReadFile(file, buffer, sizeof(buffer), &read, nullptr);
-    CloseHandle(file);
-    return std::string(buffer, read);
+    return testing_support::ReadTestFile(dir.Append(L"version.txt").value()).value_or("none");
   }
   SwapEntry Entry() {
     return {root_.Append(L"Client"), root_.Append(L"new"), root_.Append(L"old")};
   }
 
-  base::FilePath root_;
+  const testing_support::ScopedTempDir temp_{L"transaction"};
+  const base::FilePath root_{temp_.path()};
 };
 
 TEST_F(InstallTransactionTest, UndoFromEveryStepOfTheSwapRestoresTheInstalledVersion) {
@@ -124,12 +105,14 @@ TEST_F(InstallTransactionTest, DamagedOrMissingJournalIsNotActedOn) {
   transaction.Add(Entry());
   ASSERT_TRUE(transaction.Record(InstallTransaction::Phase::kPrepared));
   // Cut off before its end line: not a journal this system wrote whole.
-  HANDLE file = CreateFileW(transaction.JournalPath().value().c_str(), GENERIC_WRITE, 0, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  SetFilePointer(file, 40, nullptr, FILE_BEGIN);
-  SetEndOfFile(file);
-  CloseHandle(file);
+  {
+    const testing_support::ScopedFileHandle file(
+        CreateFileW(transaction.JournalPath().value().c_str(), GENERIC_WRITE, 0, nullptr,
+                    OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(file.valid());
+    SetFilePointer(file.get(), 40, nullptr, FILE_BEGIN);
+    SetEndOfFile(file.get());
+  }
   InstallTransaction later(root_);
   EXPECT_FALSE(later.Load());
   EXPECT_TRUE(later.entries().empty());

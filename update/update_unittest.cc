@@ -6,7 +6,9 @@
 
 #include "base/files/file_util.h"
 #include "base/logging.h"
+#include "base/logging_internal.h"
 #include "base/platform/windows_types.h"
+#include "testing/scoped_temp_dir.h"
 
 // After <windows.h>, which it needs.
 #include <psapi.h>
@@ -43,41 +45,34 @@ TEST(PidFromSwitchValue, ReadsLeadingDecimalAndRejectsTheRest) {
 class UpdateStepsTest : public testing::Test {
  protected:
   void SetUp() override {
-    wchar_t temp[MAX_PATH + 1];
-    DWORD n = GetTempPathW(MAX_PATH + 1, temp);
-    root_ = std::wstring(temp, n) + L"update_steps_" + std::to_wstring(GetCurrentProcessId());
-    (void)base::DeleteFile(base::FilePath(root_), true);
     ASSERT_TRUE(base::CreateDirectoryAndGetError(base::FilePath(root_), nullptr));
-    log_ = root_ + L".log";
     logging::LoggingSettings settings;
     settings.log_file_path = log_.c_str();
     settings.delete_old = logging::DELETE_OLD_LOG_FILE;
     ASSERT_TRUE(logging::InitializeLogging(settings));
-    SetEnvironmentVariableW(L"CLIENT_RECORD_FILE", (root_ + L".starts").c_str());
+    SetEnvironmentVariableW(L"CLIENT_RECORD_FILE", temp_.Append(L"starts.txt").c_str());
   }
   void TearDown() override {
-    (void)base::DeleteFile(base::FilePath(root_), true);
+    // Logging goes nowhere again and lets go of the file, so that its folder can go.
+    logging::LoggingSettings none;
+    none.logging_dest = logging::LOG_NONE;
+    EXPECT_TRUE(logging::InitializeLogging(none));
+    logging::internal::CloseLogFile();
     SetEnvironmentVariableW(L"CLIENT_RECORD_FILE", nullptr);
   }
 
   void Stage(const std::string& version) {
     const base::FilePath staged = StagedClientDir(root_);
     ASSERT_TRUE(base::CreateDirectoryAndGetError(staged.AppendASCII("data"), nullptr));
-    HANDLE file = CreateFileW(staged.AppendASCII("version.txt").value().c_str(), GENERIC_WRITE, 0,
-                              nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    WriteFile(file, version.data(), static_cast<DWORD>(version.size()), &written, nullptr);
-    CloseHandle(file);
+    ASSERT_TRUE(testing_support::WriteTestFile(staged.AppendASCII("version.txt").value(), version));
     // Not a program: staged versions need the file, launching it fails.
-    file = CreateFileW(staged.AppendASCII("ZeltorCloudPlay.exe").value().c_str(), GENERIC_WRITE, 0,
-                       nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    CloseHandle(file);
+    ASSERT_TRUE(
+        testing_support::WriteTestFile(staged.AppendASCII("ZeltorCloudPlay.exe").value(), ""));
   }
 
-  std::wstring root_;
-  std::wstring log_;
+  const testing_support::ScopedTempDir temp_{L"update_steps"};
+  const std::wstring root_ = temp_.Append(L"root");
+  const std::wstring log_ = temp_.Append(L"update.log");
 };
 
 TEST_F(UpdateStepsTest, RepeatedUpdatesKeepHandlesAndMemoryFlat) {

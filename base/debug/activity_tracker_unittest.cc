@@ -18,6 +18,7 @@
 #include "base/threading/platform_thread.h"
 #include "gtest/gtest.h"
 #include "testing/process_guard.h"
+#include "testing/scoped_temp_dir.h"
 
 namespace base::debug {
 namespace {
@@ -222,23 +223,14 @@ std::wstring OwnProgram() {
   return std::wstring(path, length);
 }
 
-// Owns one Win32 handle in test code.
-struct TestHandle {
-  explicit TestHandle(HANDLE h) : handle(h) {}
-  ~TestHandle() {
-    if (handle && handle != INVALID_HANDLE_VALUE)
-      ::CloseHandle(handle);
-  }
-  HANDLE handle;
-};
-
 TEST(ActivityTracker, ProcessLaunchAndWaitAreRecordedWhileInProgress) {
   GlobalActivityTracker* global = EnsureTracker();
   ASSERT_NE(nullptr, global);
   const std::wstring event_name =
       L"ActivityTrackerTest." + std::to_wstring(::GetCurrentProcessId());
-  TestHandle event(::CreateEventW(nullptr, TRUE, FALSE, event_name.c_str()));
-  ASSERT_NE(nullptr, event.handle);
+  const testing_support::ScopedKernelHandle event(
+      ::CreateEventW(nullptr, TRUE, FALSE, event_name.c_str()));
+  ASSERT_TRUE(event.valid());
 
   ASSERT_TRUE(::SetEnvironmentVariableW(kChildEventVariable, event_name.c_str()));
   const std::wstring command_line = L"\"" + OwnProgram() + L"\" --child";
@@ -260,7 +252,7 @@ TEST(ActivityTracker, ProcessLaunchAndWaitAreRecordedWhileInProgress) {
       if (!seen)
         YieldThread();
     }
-    ::SetEvent(event.handle);  // lets the child end, seen or not
+    ::SetEvent(event.get());  // lets the child end, seen or not
   });
   int exit_code = -1;
   EXPECT_TRUE(child.WaitForExit(&exit_code));
@@ -346,10 +338,10 @@ TEST(ActivityTrackerDeathTest, CreateWithLocalMemory_RefusesSizesItCannotProvide
       testing::ExitedWithCode(0), "");
 }
 
+// A fixed name: the death-test child runs the test again on its own and must
+// write where the parent reads.
 std::wstring FatalSegmentPath() {
-  wchar_t dir[MAX_PATH];
-  const DWORD length = ::GetTempPathW(MAX_PATH, dir);
-  return std::wstring(dir, length) + L"activity_tracker_fatal_test.pma";
+  return testing_support::TempFolder() + L"\\activity_tracker_fatal_test.pma";
 }
 
 // Runs in the death-test child: a tracker over a file mapping, then a fatal
@@ -374,11 +366,12 @@ TEST(ActivityTrackerDeathTest, FatalMessageIsRecordedInTheSharedSegment) {
 
   std::vector<uint64_t> words(kSegmentSize / 8);
   {
-    TestHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_NE(INVALID_HANDLE_VALUE, file.handle);
+    const testing_support::ScopedFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                                               FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                               nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(file.valid());
     DWORD read = 0;
-    ASSERT_TRUE(::ReadFile(file.handle, words.data(), kSegmentSize, &read, nullptr));
+    ASSERT_TRUE(::ReadFile(file.get(), words.data(), kSegmentSize, &read, nullptr));
     ASSERT_EQ(kSegmentSize, read);
   }
   ::DeleteFileW(path.c_str());
@@ -404,11 +397,9 @@ TEST(ActivityTrackerDeathTest, FatalMessageIsRecordedInTheSharedSegment) {
 int main(int argc, char** argv) {
   wchar_t event_name[256];
   if (::GetEnvironmentVariableW(base::debug::kChildEventVariable, event_name, 256) != 0) {
-    HANDLE event = ::OpenEventW(SYNCHRONIZE, FALSE, event_name);
-    if (event) {
-      ::WaitForSingleObject(event, INFINITE);
-      ::CloseHandle(event);
-    }
+    const testing_support::ScopedKernelHandle event(::OpenEventW(SYNCHRONIZE, FALSE, event_name));
+    if (event.valid())
+      ::WaitForSingleObject(event.get(), INFINITE);
     return base::debug::kChildExitCode;
   }
   testing::InitGoogleTest(&argc, argv);

@@ -8,6 +8,7 @@
 
 #include "base/platform/windows_types.h"
 #include "gtest/gtest.h"
+#include "testing/scoped_temp_dir.h"
 
 #if defined(DeleteFile) || defined(GetCurrentDirectory)
 #error "file_util.h must leave DeleteFile and GetCurrentDirectory unmapped"
@@ -23,14 +24,9 @@ TEST(FileUtilUnicodeCaller, DeleteFileAndGetCurrentDirectoryKeepTheirNames) {
   ASSERT_GT(::GetCurrentDirectoryW(MAX_PATH, buffer), 0u);
   EXPECT_EQ(current, FilePath(buffer).StripTrailingSeparators());
 
-  FilePath temp;
-  ASSERT_TRUE(GetTempDir(&temp));
-  const FilePath file =
-      temp.Append(L"file_util_unicode_" + std::to_wstring(::GetCurrentProcessId()));
-  HANDLE handle = ::CreateFileW(file.value().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-  ::CloseHandle(handle);
+  const testing_support::ScopedTempDir temp(L"file_util_unicode");
+  const FilePath file(temp.Append(L"file"));
+  ASSERT_TRUE(testing_support::WriteTestFile(file.value(), ""));
   EXPECT_TRUE(DeleteFile(file, false));
   EXPECT_FALSE(PathExists(file));
 }

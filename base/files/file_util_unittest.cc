@@ -12,17 +12,13 @@
 #include "base/metrics/histogram_samples.h"
 #include "base/metrics/statistics_recorder.h"
 #include "gtest/gtest.h"
+#include "testing/scoped_temp_dir.h"
 
 namespace base {
 namespace {
 
 void WriteTextFile(const FilePath& path, const char* text = "x") {
-  HANDLE file = ::CreateFileW(path.value().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE) << ::GetLastError();
-  DWORD written = 0;
-  ::WriteFile(file, text, static_cast<DWORD>(strlen(text)), &written, nullptr);
-  ::CloseHandle(file);
+  ASSERT_TRUE(testing_support::WriteTestFile(path.value(), text)) << ::GetLastError();
 }
 
 void MakeDir(const FilePath& path) {
@@ -37,18 +33,8 @@ void SetReadOnly(const FilePath& path) {
 // A fresh directory below the temporary directory, deleted afterwards.
 class FileUtilTest : public testing::Test {
  protected:
-  void SetUp() override {
-    FilePath temp;
-    ASSERT_TRUE(GetTempDir(&temp));
-    static int counter = 0;
-    dir_ = temp.Append(L"file_util_test_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
-                       std::to_wstring(++counter));
-    (void)DeletePath(dir_, true);
-    MakeDir(dir_);
-  }
-  void TearDown() override { (void)DeletePath(dir_, true); }
-
-  FilePath dir_;
+  const testing_support::ScopedTempDir temp_{L"file_util_test"};
+  const FilePath dir_{temp_.path()};
 };
 
 TEST(FileError, FromWin32MapsEveryListedCode) {
@@ -239,10 +225,10 @@ TEST_F(FileUtilTest, DeletePath_HeldFileFailsAndLeavesItsBranch) {
   WriteTextFile(root.Append(L"busy").Append(L"other"));
   WriteTextFile(root.Append(L"loose"));
   const FilePath held = root.Append(L"busy").Append(L"held");
-  HANDLE file =
-      ::CreateFileW(held.value().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                    OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  testing_support::ScopedFileHandle file(::CreateFileW(held.value().c_str(), GENERIC_READ,
+                                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                       OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(file.valid());
   // What the platform says to deleting the held file is what the tree's
   // deletion must report.
   ASSERT_FALSE(::DeleteFileW(held.value().c_str()));
@@ -254,7 +240,7 @@ TEST_F(FileUtilTest, DeletePath_HeldFileFailsAndLeavesItsBranch) {
   EXPECT_FALSE(PathExists(root.Append(L"busy").Append(L"other")));
   EXPECT_FALSE(PathExists(root.Append(L"loose")));
   EXPECT_FALSE(DeleteFile(root, true));
-  ::CloseHandle(file);
+  file.reset();
   EXPECT_TRUE(DeleteFile(root, true));
   EXPECT_FALSE(PathExists(root));
 }
@@ -520,11 +506,11 @@ TEST(FileUtilLinks, MoveToAnotherVolumeArrivesWholeOrNotAtAll) {
   make_source();
 
   // A source file nobody else may read: the copy fails and is removed again.
-  HANDLE held = ::CreateFileW(src.Append(L"top").value().c_str(), GENERIC_READ, 0, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  testing_support::ScopedFileHandle held(::CreateFileW(
+      src.Append(L"top").value().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held.valid());
   EXPECT_FALSE(Move(src, dir.Append(L"moved")));
-  ::CloseHandle(held);
+  held.reset();
   EXPECT_FALSE(PathExists(dir.Append(L"moved")));
   EXPECT_TRUE(PathExists(src.Append(L"top")));
   EXPECT_TRUE(MoveLeftovers(dir).empty());
@@ -557,9 +543,9 @@ TEST_F(FileUtilTest, DeleteFile_RecordsOutcomeHistograms) {
   SetReadOnly(tree);
   const FilePath locked = dir_.Append(L"locked");
   WriteTextFile(locked);
-  HANDLE file = ::CreateFileW(locked.value().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  testing_support::ScopedFileHandle file(::CreateFileW(
+      locked.value().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(file.valid());
   ASSERT_FALSE(::DeleteFileW(locked.value().c_str()));
   const int lock_error = static_cast<int>(::GetLastError());
 
@@ -571,7 +557,7 @@ TEST_F(FileUtilTest, DeleteFile_RecordsOutcomeHistograms) {
   EXPECT_FALSE(DeleteFile(locked, false));
   EXPECT_FALSE(DeleteFile(full, false));
   EXPECT_TRUE(DeleteFile(tree, true));
-  ::CloseHandle(file);
+  file.reset();
   // A code without a mapping is counted as unknown.
   EXPECT_EQ(FileErrorFromWin32(ERROR_INVALID_NAME), FileError::Failed);
   EXPECT_EQ(FileErrorFromWin32(ERROR_ACCESS_DENIED), FileError::AccessDenied);

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -14,6 +13,7 @@
 #include "base/win/scoped_handle.h"
 #include "gtest/gtest.h"
 #include "testing/process_guard.h"
+#include "testing/scoped_temp_dir.h"
 
 namespace base {
 namespace {
@@ -24,13 +24,11 @@ FilePath ExeDir() {
   return FilePath(std::wstring_view(buffer, length)).DirName();
 }
 
+// A fresh name in this run's folder, removed with its files when the tests end.
 FilePath TempFile(const wchar_t* tag) {
-  wchar_t dir[MAX_PATH];
-  ::GetTempPathW(MAX_PATH, dir);
+  static const testing_support::ScopedTempDir dir(L"launch_test");
   static int counter = 0;
-  return FilePath(dir).Append(std::wstring(L"launch_test_") + tag + L"_" +
-                              std::to_wstring(::GetCurrentProcessId()) + L"_" +
-                              std::to_wstring(++counter) + L".txt");
+  return FilePath(dir.Append(tag + std::to_wstring(++counter) + L".txt"));
 }
 
 std::wstring FromHex(const std::string& hex) {
@@ -45,23 +43,12 @@ using Report = std::map<std::string, std::string>;
 
 Report ReadReport(const FilePath& file) {
   Report report;
-  std::string text(65536, '\0');
-  DWORD read = 0;
-  {
-    win::ScopedHandle file_handle(::CreateFileW(file.value().c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                                nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file_handle.IsValid())
-      return report;
-    ::ReadFile(file_handle.Get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr);
-  }
-  text.resize(read);
-  std::istringstream lines(text);
+  std::istringstream lines(testing_support::ReadTestFile(file.value()).value_or(""));
   for (std::string line; std::getline(lines, line);) {
     const size_t eq = line.find('=');
     if (eq != std::string::npos)
       report[line.substr(0, eq)] = line.substr(eq + 1);
   }
-  ::DeleteFileW(file.value().c_str());
   return report;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/platform/windows_types.h"
+#include "testing/scoped_test_handle.h"
 
 namespace base {
 namespace {
@@ -37,10 +38,10 @@ void RunOnThread(ThreadKind kind, Body body) {
       return 0;
     }
   };
-  HANDLE thread = ::CreateThread(nullptr, 0, &Trampoline::Run, &body, 0, nullptr);
-  ASSERT_NE(nullptr, thread);
-  EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(thread, INFINITE));
-  ::CloseHandle(thread);
+  const testing_support::ScopedKernelHandle thread(
+      ::CreateThread(nullptr, 0, &Trampoline::Run, &body, 0, nullptr));
+  ASSERT_TRUE(thread.valid());
+  EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(thread.get(), INFINITE));
 }
 
 // Destructor bookkeeping shared by the tests; reset by each test.

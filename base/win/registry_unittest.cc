@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "testing/scoped_test_handle.h"
 
 namespace base {
 namespace win {
@@ -17,18 +18,18 @@ class RegistryKeyTest : public testing::Test {
   void SetUp() override {
     ::RegDeleteTreeW(HKEY_CURRENT_USER, kTestKey);
     ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CURRENT_USER, kTestKey, 0, nullptr, 0,
-                                               KEY_ALL_ACCESS, nullptr, &key_, nullptr));
+                                               KEY_ALL_ACCESS, nullptr, key_.receive(), nullptr));
   }
   void TearDown() override {
-    ::RegCloseKey(key_);
+    key_.reset();
     ::RegDeleteTreeW(HKEY_CURRENT_USER, kTestKey);
   }
   void SetValue(const wchar_t* name, DWORD type, const std::vector<uint8_t>& data) {
-    ASSERT_EQ(ERROR_SUCCESS,
-              ::RegSetValueExW(key_, name, 0, type, data.data(), static_cast<DWORD>(data.size())));
+    ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(key_.get(), name, 0, type, data.data(),
+                                              static_cast<DWORD>(data.size())));
   }
 
-  HKEY key_ = nullptr;
+  testing_support::ScopedRegistryKey key_;
 };
 
 TEST_F(RegistryKeyTest, ReadValueDword_OnlyFourByteDwordOrBinary) {
@@ -45,7 +46,7 @@ TEST_F(RegistryKeyTest, ReadValueDword_OnlyFourByteDwordOrBinary) {
   // What the platform says about a value that is not there.
   DWORD probe = 0;
   DWORD probe_size = sizeof(probe);
-  const LONG missing_error = ::RegQueryValueExW(key_, L"missing", nullptr, nullptr,
+  const LONG missing_error = ::RegQueryValueExW(key_.get(), L"missing", nullptr, nullptr,
                                                 reinterpret_cast<BYTE*>(&probe), &probe_size);
   ASSERT_NE(ERROR_SUCCESS, missing_error);
 

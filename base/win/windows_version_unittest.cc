@@ -6,6 +6,7 @@
 
 #include "base/platform/windows_types.h"
 #include "gtest/gtest.h"
+#include "testing/scoped_test_handle.h"
 
 namespace base {
 namespace win {
@@ -141,18 +142,17 @@ TEST(WindowsVersion, OSInfo_MatchesWhatThePlatformReports) {
   }
 
   // The update build revision, when the registry has one.
-  HKEY key = nullptr;
+  testing_support::ScopedRegistryKey key;
   DWORD ubr = 0;
   if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", 0,
-                      KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+                      KEY_QUERY_VALUE, key.receive()) == ERROR_SUCCESS) {
     DWORD type = 0;
     DWORD size = sizeof(ubr);
-    if (::RegQueryValueExW(key, L"UBR", nullptr, &type, reinterpret_cast<BYTE*>(&ubr), &size) !=
-            ERROR_SUCCESS ||
+    if (::RegQueryValueExW(key.get(), L"UBR", nullptr, &type, reinterpret_cast<BYTE*>(&ubr),
+                           &size) != ERROR_SUCCESS ||
         type != REG_DWORD) {
       ubr = 0;
     }
-    ::RegCloseKey(key);
   }
   EXPECT_EQ(static_cast<int32_t>(ubr), os->version_number().patch);
 }

@@ -2,15 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "base/base_paths.h"
-#include "base/files/file_util.h"
 #include "base/logging.h"
+#include "base/logging_internal.h"
 #include "base/path_service.h"
 #include "base/platform/windows_types.h"
+#include "testing/scoped_temp_dir.h"
 
 namespace {
 
@@ -31,10 +30,8 @@ TEST(GetExeDirFilePath, JoinsOntoTheExecutablesFolderOrLogsOnItsStatedLine) {
   EXPECT_EQ(common::GetExeDirFilePath(L"7z.exe"), dir.Append(L"7z.exe"));
   EXPECT_EQ(common::GetExeDirFilePath(nullptr), dir);
 
-  base::FilePath temp;
-  ASSERT_TRUE(base::GetTempDir(&temp));
-  const base::FilePath log =
-      temp.Append(L"path_util_test_" + std::to_wstring(::GetCurrentProcessId()) + L".log");
+  const testing_support::ScopedTempDir temp(L"path_util_test");
+  const base::FilePath log(temp.Append(L"test.log"));
   logging::LoggingSettings settings;
   settings.log_file_path = log.value().c_str();
   settings.delete_old = logging::DELETE_OLD_LOG_FILE;
@@ -45,10 +42,11 @@ TEST(GetExeDirFilePath, JoinsOntoTheExecutablesFolderOrLogsOnItsStatedLine) {
   EXPECT_TRUE(common::GetExeDirFilePath(L"7z.exe").empty());
   g_hide_executable = false;
 
-  std::ifstream file(log.value().c_str(), std::ios::binary);
-  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  file.close();
-  (void)base::DeleteFile(log, false);
+  // Logging goes nowhere again and lets go of the file, so that its folder can go.
+  settings.logging_dest = logging::LOG_NONE;
+  ASSERT_TRUE(logging::InitializeLogging(settings));
+  logging::internal::CloseLogFile();
+  const std::string text = testing_support::ReadTestFile(log.value()).value_or("");
   EXPECT_NE(text.find(":ERROR:"), std::string::npos) << text;
   EXPECT_NE(text.find("path_util.cc(13)] Get FILE_EXE path failed\n"), std::string::npos) << text;
 }

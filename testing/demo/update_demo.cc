@@ -40,13 +40,9 @@ void PrintRun(const char* title, const UpdateRun& run) {
   }
 }
 
+// Each version holds a file of its own, which shows which one is installed.
 bool InstallVersion(const std::wstring& client_dir, const std::string& version) {
-  Tree tree = {
-      {L"version.txt", version + "\n"},
-      {L"readme.txt", "Sample client, version " + version},
-      {L"data\\level" + FromUtf8(version) + L".dat", std::string(1024, 'a' + version[0] % 26)}};
-  return WriteTree(client_dir, tree) &&
-         CopyFileTo(BinDir() + L"\\ZeltorCloudPlay.exe", client_dir + L"\\ZeltorCloudPlay.exe");
+  return WriteVersion(client_dir, version, {.files = 0, .own_file = true});
 }
 
 }  // namespace
@@ -85,16 +81,14 @@ int wmain(int argc, wchar_t** argv) {
   ChildProcess old_client(Quote(BinDir() + L"\\client_old.exe") + L" 1500");
   if (!old_client.started())
     return 1;
-  std::wstring args = L"--pid=" + std::to_wstring(old_client.pid()) + L" --root_dir=" +
-                      Quote(root) + L" --unzip=" + Quote(package);
-  UpdateRun packaged = RunUpdater(args, quiet);
+  UpdateRun packaged = RunUpdater(Args(static_cast<int>(old_client.pid()), root, package), quiet);
   PrintRun("package mode, old client running", packaged);
   PrintTree("installed after the package update", root);
 
   // 2. Staged mode.
   if (!InstallVersion(root + L"\\zeltorcg_update_tmp\\Client", "3"))
     return 1;
-  UpdateRun staged = RunUpdater(L"--pid=0 --root_dir=" + Quote(root), quiet);
+  UpdateRun staged = RunUpdater(Args(0, root), quiet);
   PrintRun("staged mode", staged);
   PrintTree("installed after the staged update", root);
 
@@ -105,8 +99,7 @@ int wmain(int argc, wchar_t** argv) {
   options.expect_dialog = true;
   if (argc > 2)
     options.screenshot_request = argv[2];
-  UpdateRun failed =
-      RunUpdater(L"--pid=0 --root_dir=" + Quote(root) + L" --unzip=" + Quote(corrupt), options);
+  UpdateRun failed = RunUpdater(Args(0, root, corrupt), options);
   PrintRun("corrupt package", failed);
   PrintTree("installed after the failed update (unchanged)", root);
 

@@ -5,7 +5,6 @@
 #include <wincrypt.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <regex>
 #include <thread>
@@ -45,28 +44,8 @@ std::wstring UpdaterDir() {
   return dir[0] == L'/' ? HostToWindowsPath(ToUtf8(dir)) : dir;
 }
 
-std::wstring MakeTempDir(const std::wstring& hint) {
-  static std::atomic<int> counter{0};
-  wchar_t temp[MAX_PATH + 1];
-  DWORD n = GetTempPathW(MAX_PATH + 1, temp);
-  std::wstring base(temp, n);
-  if (!base.empty() && base.back() == L'\\')
-    base.pop_back();
-  std::wstring dir = base + L"\\e2e_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-                     std::to_wstring(counter++) + L"_" + hint;
-  RemoveTree(dir);
-  MakeDirs(dir);
-  return dir;
-}
-
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    return false;
-  DWORD written = 0;
-  BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
-  return ok && written == bytes.size();
+  return testing_support::WriteTestFile(path, bytes);
 }
 
 std::string ReadFileBytes(const std::wstring& path) {
@@ -98,50 +77,11 @@ bool CopyFileTo(const std::wstring& from, const std::wstring& to) {
 
 namespace {
 
-bool RemoveTreeOnce(const std::wstring& path) {
-  DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES)
-    return true;
-  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL | (attributes & FILE_ATTRIBUTE_DIRECTORY));
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    return DeleteFileW(path.c_str()) || RemoveDirectoryW(path.c_str());
-  }
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      std::wstring name = data.cFileName;
-      if (name != L"." && name != L"..")
-        RemoveTreeOnce(path + L"\\" + name);
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-  }
-  return RemoveDirectoryW(path.c_str()) != 0;
-}
-
-}  // namespace
-
-bool RemoveTree(const std::wstring& path) {
-  // A client that just ran may still hold its program file for a moment. Only
-  // the whole removal is retried: retries at every level of the tree would
-  // multiply into hours for one file held a little longer.
-  for (int attempt = 0; attempt < 60; ++attempt) {
-    if (RemoveTreeOnce(path))
-      return true;
-    Sleep(50);
-  }
-  return false;
-}
-
-namespace {
-
 void ReadTreeInto(const std::wstring& root, const std::wstring& relative, Tree* tree) {
   WIN32_FIND_DATAW data;
   std::wstring dir = relative.empty() ? root : root + L"\\" + relative;
-  HANDLE find = FindFirstFileW((dir + L"\\*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE)
-    return;
-  do {
+  const testing_support::ScopedFindHandle find(FindFirstFileW((dir + L"\\*").c_str(), &data));
+  for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &data)) {
     std::wstring name = data.cFileName;
     if (name == L"." || name == L"..")
       continue;
@@ -152,8 +92,7 @@ void ReadTreeInto(const std::wstring& root, const std::wstring& relative, Tree* 
     } else {
       (*tree)[child] = ReadFileBytes(root + L"\\" + child);
     }
-  } while (FindNextFileW(find, &data));
-  FindClose(find);
+  }
 }
 
 }  // namespace
@@ -176,6 +115,27 @@ bool WriteTree(const std::wstring& root, const Tree& tree) {
     ok = WriteFileBytes(path, content) && ok;
   }
   return ok;
+}
+
+Tree VersionTree(const std::string& version, const VersionShape& shape) {
+  Tree tree = {{L"version.txt", version + "\n"}, {L"data\\common.txt", "common " + version}};
+  for (int i = 0; i < shape.files; ++i) {
+    tree[L"data\\d" + std::to_wstring(i / 50) + L"\\f" + std::to_wstring(i) + L".txt"] =
+        version + " file " + std::to_string(i);
+  }
+  if (shape.own_file) {
+    tree[L"data\\v" + FromUtf8(version) + L".txt"] = "only in " + version;
+    tree[L"empty\\"] = "";
+  }
+  return tree;
+}
+
+bool WriteVersion(const std::wstring& dir,
+                  const std::string& version,
+                  const VersionShape& shape,
+                  const std::wstring& program) {
+  return WriteTree(dir, VersionTree(version, shape)) &&
+         CopyFileTo(BinDir() + L"\\" + program, dir + L"\\ZeltorCloudPlay.exe");
 }
 
 uint64_t TreeHash(const std::wstring& root) {
@@ -223,24 +183,23 @@ RunResult Run(const std::wstring& command_line,
               bool capture_output) {
   RunResult result;
   SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
-  HANDLE read_end = nullptr, write_end = nullptr;
-  if (capture_output && CreatePipe(&read_end, &write_end, &inheritable, 0))
-    SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+  testing_support::ScopedKernelHandle read_end, write_end;
+  if (capture_output && CreatePipe(read_end.receive(), write_end.receive(), &inheritable, 0))
+    SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0);
   StartOptions options;
   options.cwd = cwd;
-  options.output = write_end;
+  options.output = write_end.get();
   options.creation_flags = CREATE_NO_WINDOW;
   auto begin = std::chrono::steady_clock::now();
   ChildProcess child(command_line, options);
-  if (write_end)
-    CloseHandle(write_end);
+  write_end.reset();
   result.started = child.started();
   std::thread reader;
-  if (read_end && result.started) {
-    reader = std::thread([read_end, &result] {
+  if (read_end.valid() && result.started) {
+    reader = std::thread([&read_end, &result] {
       char buffer[4096];
       DWORD read = 0;
-      while (ReadFile(read_end, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+      while (ReadFile(read_end.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
         result.output.append(buffer, read);
       }
     });
@@ -257,8 +216,6 @@ RunResult Run(const std::wstring& command_line,
   }
   if (reader.joinable())
     reader.join();
-  if (read_end)
-    CloseHandle(read_end);
   return result;
 }
 
@@ -341,14 +298,12 @@ namespace {
 
 std::vector<PROCESSENTRY32W> RunningProcesses() {
   std::vector<PROCESSENTRY32W> entries;
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE)
-    return entries;
+  const testing_support::ScopedFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   PROCESSENTRY32W entry = {};
   entry.dwSize = sizeof(entry);
-  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+  for (BOOL more = snapshot.valid() && Process32FirstW(snapshot.get(), &entry); more;
+       more = Process32NextW(snapshot.get(), &entry))
     entries.push_back(entry);
-  CloseHandle(snapshot);
   return entries;
 }
 
@@ -406,11 +361,11 @@ bool EndRunningUnpacker(UINT exit_code) {
     if (_wcsicmp(e.szExeFile, L"7z.exe") != 0 ||
         std::find(updaters.begin(), updaters.end(), e.th32ParentProcessID) == updaters.end())
       continue;
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, e.th32ProcessID);
+    const testing_support::ScopedKernelHandle process(
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, e.th32ProcessID));
     FILETIME created, exited, kernel, user;
-    const bool timed = process && GetProcessTimes(process, &created, &exited, &kernel, &user) != 0;
-    if (process)
-      CloseHandle(process);
+    const bool timed =
+        process.valid() && GetProcessTimes(process.get(), &created, &exited, &kernel, &user) != 0;
     const ULONGLONG start =
         (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
     if (timed && start >= youngest_start) {
@@ -429,16 +384,21 @@ bool WaitUntilHeld(const std::wstring& path, ChildProcess& holder) {
   for (int i = 0; i < 1500 && !holder.WaitForExit(0); ++i) {
     // Opening for deletion fails with a sharing violation exactly while some
     // handle without delete sharing is open.
-    HANDLE probe =
+    const testing_support::ScopedFileHandle probe(
         CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION)
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!probe.valid() && GetLastError() == ERROR_SHARING_VIOLATION)
       return true;
-    if (probe != INVALID_HANDLE_VALUE)
-      CloseHandle(probe);
     Sleep(20);
   }
   return false;
+}
+
+std::wstring Args(int pid, const std::wstring& root, const std::wstring& package) {
+  std::wstring args = L"--pid=" + std::to_wstring(pid) + L" --root_dir=" + Quote(root);
+  if (!package.empty())
+    args += L" --unzip=" + Quote(package);
+  return args;
 }
 
 std::wstring Quote(const std::wstring& arg) {
@@ -545,9 +505,9 @@ UpdateRun RunUpdater(const std::wstring& arguments, const UpdateOptions& options
   const size_t before = ReadFileBytes(log_path).size();
 
   ChildProcess helper;
-  std::wstring report_path;
+  const ScopedTempDir report_dir(L"dialog");
+  const std::wstring report_path = report_dir.Append(L"report.txt");
   if (options.expect_dialog) {
-    report_path = MakeTempDir(L"dialog") + L"\\report.txt";
     std::wstring helper_line = Quote(BinDir() + L"\\dialog_helper.exe") + L" --result " +
                                Quote(report_path) + L" --log " + Quote(log_path) +
                                L" --wait-ms 60000";
@@ -649,15 +609,13 @@ bool ClearDir(const std::wstring& dir) {
 std::vector<std::wstring> Matching(const std::wstring& dir, const std::wstring& pattern) {
   std::vector<std::wstring> names;
   WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW((dir + L"\\" + pattern).c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE)
-    return names;
-  do {
+  const testing_support::ScopedFindHandle find(
+      FindFirstFileW((dir + L"\\" + pattern).c_str(), &data));
+  for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &data)) {
     const std::wstring name = data.cFileName;
     if (name != L"." && name != L"..")
       names.push_back(name);
-  } while (FindNextFileW(find, &data));
-  FindClose(find);
+  }
   return names;
 }
 

@@ -5,14 +5,18 @@
 // on real folders. Deliberately written on plain Win32 and the standard
 // library, independent of the code under test.
 
-#include <windows.h>
-
 #include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "base/platform/windows_types.h"
+#include "testing/scoped_temp_dir.h"
+
 namespace e2e {
+
+using testing_support::RemoveTree;
+using testing_support::ScopedTempDir;
 
 std::string ToUtf8(const std::wstring& wide);
 std::wstring FromUtf8(const std::string& utf8);
@@ -23,8 +27,6 @@ std::wstring BinDir();
 // named by the environment variable E2E_UPDATER_DIR (a Windows path, or a host
 // path starting with '/'), else BinDir(). Fixtures always come from BinDir().
 std::wstring UpdaterDir();
-// A fresh, empty folder below the temp folder, unique within this run.
-std::wstring MakeTempDir(const std::wstring& hint);
 
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 // Empty when the file cannot be read.
@@ -34,14 +36,29 @@ bool DirExists(const std::wstring& path);
 // Creates the directory and its parents.
 bool MakeDirs(const std::wstring& path);
 bool CopyFileTo(const std::wstring& from, const std::wstring& to);
-// Deletes a tree, clearing read-only bits; true when nothing is left.
-bool RemoveTree(const std::wstring& path);
 
 // Relative path (with '\') -> content, of every file below `root`.
 using Tree = std::map<std::wstring, std::string>;
 Tree ReadTree(const std::wstring& root);
 // Writes every file of `tree` below `root`, creating directories.
 bool WriteTree(const std::wstring& root, const Tree& tree);
+// A version of the client, every content naming the version: version.txt,
+// data\common.txt and `files` numbered data files, data\d<i / 50>\f<i>.txt.
+// Versions differ in content only, so that a package of one over a smaller
+// one leaves exactly it; with `own_file` a version also holds
+// data\v<version>.txt, found in no other, and an empty folder.
+struct VersionShape {
+  int files = 20;
+  bool own_file = false;
+};
+Tree VersionTree(const std::string& version, const VersionShape& shape = {});
+// Writes VersionTree(version, shape) below `dir`, with the fixture program
+// `program` of BinDir() as dir\ZeltorCloudPlay.exe.
+bool WriteVersion(const std::wstring& dir,
+                  const std::string& version,
+                  const VersionShape& shape = {},
+                  const std::wstring& program = L"ZeltorCloudPlay.exe");
+
 // A 64-bit FNV-1a digest of every path and content below `root`.
 uint64_t TreeHash(const std::wstring& root);
 // The SHA-256 digest of `bytes`, 64 lower-case hexadecimal digits, from the
@@ -121,6 +138,10 @@ bool WaitUntilHeld(const std::wstring& path, ChildProcess& holder);
 
 // Quotes one argument the way CommandLineToArgvW splits it back.
 std::wstring Quote(const std::wstring& arg);
+
+// The updater's arguments for the process `pid` and the installation `root`,
+// with --unzip when a `package` is given.
+std::wstring Args(int pid, const std::wstring& root, const std::wstring& package = L"");
 
 // Makes a 7-Zip archive `package` of the contents of `source_dir`.
 bool MakePackage(const std::wstring& source_dir, const std::wstring& package);

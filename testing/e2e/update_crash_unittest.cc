@@ -10,28 +10,17 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "testing/e2e/e2e_support.h"
+#include "testing/e2e/updater_test.h"
+#include "testing/scoped_test_handle.h"
 
 namespace e2e {
 namespace {
 
-// The updater's test pause: ZELTORCG_UPDATE_TEST_PAUSE names a step boundary,
-// and the updater sets this event when it is held there.
-constexpr wchar_t kPauseEvent[] = L"Local\\ZeltorCloudGame2.update.test-pause";
-// A version of the client: its program, version.txt and `files` data files in
-// folders of 50.
-Tree BigVersion(const std::string& version, int files) {
-  Tree tree = {{L"version.txt", version + "\n"}};
-  for (int i = 0; i < files; ++i) {
-    tree[L"data\\d" + std::to_wstring(i / 50) + L"\\f" + std::to_wstring(i) + L".txt"] =
-        version + " file " + std::to_string(i);
-  }
-  return tree;
-}
+namespace layout = common::layout;
+namespace pause = common::layout::pause;
 
 // When to end the updater: when it is held at the step boundary `pause_at`, or
 // `delay_ms` after its start or after a name matching `appears` showed up
@@ -43,22 +32,14 @@ struct Moment {
   DWORD delay_ms = 0;
 };
 
-struct HandleCloser {
-  void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using OwnedHandle = std::unique_ptr<void, HandleCloser>;
-
-class UpdaterCrashTest : public ::testing::Test {
+// The updater's test pause: the variable names a step boundary, and the
+// updater sets the event when it is held there.
+class UpdaterCrashTest : public UpdaterFixture {
  protected:
   void SetUp() override {
-    work_ = MakeTempDir(L"crash");
-    SetEnvironmentVariableW(L"CLIENT_RECORD_FILE", (work_ + L"\\starts.txt").c_str());
-    paused_.reset(CreateEventW(nullptr, TRUE, FALSE, kPauseEvent));
-    ASSERT_NE(paused_.get(), nullptr);
-  }
-  void TearDown() override {
-    SetEnvironmentVariableW(L"CLIENT_RECORD_FILE", nullptr);
-    RemoveTree(work_);
+    UpdaterFixture::SetUp();
+    paused_.reset(CreateEventW(nullptr, TRUE, FALSE, layout::kTestPauseEvent));
+    ASSERT_TRUE(paused_.valid());
   }
 
   // The start state of every case: the old version installed in root\\Client,
@@ -74,9 +55,9 @@ class UpdaterCrashTest : public ::testing::Test {
       ASSERT_TRUE(ReadFileBytes(package_) == package_bytes_ ||
                   WriteFileBytes(package_, package_bytes_));
     } else if (reuse && !DirExists(staged) && client_is_new_) {
-      ASSERT_TRUE(MoveFileExW((root + L"\\Client").c_str(), staged.c_str(), 0));
+      ASSERT_TRUE(MoveFileExW((ClientDir(root)).c_str(), staged.c_str(), 0));
     }
-    const std::wstring tmp = root + L"\\zeltorcg_update_tmp";
+    const std::wstring tmp = root + L"\\" + layout::kWorkDir;
     for (const auto& [dir, pattern] : {std::pair{root, L"Client"},
                                        {root, L"Client.partial-*"},
                                        {root, L"Client.trash-*"},
@@ -89,43 +70,34 @@ class UpdaterCrashTest : public ::testing::Test {
     }
     if (package_bytes_.empty() && (!reuse || !DirExists(staged))) {
       ASSERT_TRUE(ClearDir(staged) || !DirExists(staged));
-      WriteVersion(staged, "2", new_files);
+      ASSERT_TRUE(WriteVersion(staged, "2", {.files = new_files}));
     }
-    WriteVersion(root + L"\\Client", "1", 500);
+    ASSERT_TRUE(WriteVersion(ClientDir(root), "1", {.files = 500}));
     client_is_new_ = false;
     if (old_hash_ == 0)
-      old_hash_ = TreeHash(root + L"\\Client");
+      old_hash_ = TreeHash(ClientDir(root));
     if (!reuse)
       new_hash_ = TreeHash(staged);
   }
 
-  void WriteVersion(const std::wstring& dir, const std::string& version, int files) {
-    ASSERT_TRUE(WriteTree(dir, BigVersion(version, files)));
-    ASSERT_TRUE(CopyFileTo(BinDir() + L"\\ZeltorCloudPlay.exe", dir + L"\\ZeltorCloudPlay.exe"));
-  }
-
   // Package mode from here on: the package of a new version of `files` files.
   void UsePackage(int files) {
-    const std::wstring source = MakeTempDir(L"package");
-    WriteVersion(source + L"\\Client", "2", files);
-    new_hash_ = TreeHash(source + L"\\Client");
+    const ScopedTempDir source(L"package");
+    ASSERT_TRUE(WriteVersion(ClientDir(source.path()), "2", {.files = files}));
+    new_hash_ = TreeHash(ClientDir(source.path()));
     package_ = work_ + L"\\update.7z";
-    ASSERT_TRUE(MakePackage(source, package_));
+    ASSERT_TRUE(MakePackage(source.path(), package_));
     package_bytes_ = ReadFileBytes(package_);
-    RemoveTree(source);
   }
 
-  std::wstring Args(const std::wstring& root) {
-    return L"--pid=0 --root_dir=" + Quote(root) +
-           (package_.empty() ? L"" : L" --unzip=" + Quote(package_));
-  }
+  std::wstring Args(const std::wstring& root) { return e2e::Args(0, root, package_); }
 
   // Where the new version lies while it is not in Client: staged, or
   // extracted in the updater's work folder.
   std::wstring NewVersionAside(const std::wstring& root, const std::wstring& staged) {
     if (package_.empty())
       return staged;
-    const std::wstring work = root + L"\\zeltorcg_update_tmp";
+    const std::wstring work = root + L"\\" + layout::kWorkDir;
     const std::vector<std::wstring> extracted = Matching(work, L"package.partial-*");
     return extracted.empty() ? L"" : work + L"\\" + extracted[0] + L"\\Client";
   }
@@ -134,10 +106,10 @@ class UpdaterCrashTest : public ::testing::Test {
   // first.
   bool RunAndEnd(const std::wstring& root, const Moment& moment) {
     ResetEvent(paused_.get());
-    SetEnvironmentVariableW(L"ZELTORCG_UPDATE_TEST_PAUSE",
+    SetEnvironmentVariableW(layout::kTestPauseVariable,
                             moment.pause_at.empty() ? nullptr : moment.pause_at.c_str());
     ChildProcess updater(Quote(UpdaterDir() + L"\\update.exe") + L" " + Args(root));
-    SetEnvironmentVariableW(L"ZELTORCG_UPDATE_TEST_PAUSE", nullptr);
+    SetEnvironmentVariableW(layout::kTestPauseVariable, nullptr);
     EXPECT_TRUE(updater.started());
     if (!moment.pause_at.empty()) {
       HANDLE either[] = {paused_.get(), updater.handle()};
@@ -163,12 +135,13 @@ class UpdaterCrashTest : public ::testing::Test {
   // What the user has after the updater ended: the complete old or new version
   // in Client, or, between the two renames, both whole below the root.
   std::string ExpectWholeVersion(const std::wstring& root, const std::wstring& staged) {
-    if (!DirExists(root + L"\\Client")) {
-      EXPECT_EQ(TreeHash(root + L"\\zeltorcg_update_old"), old_hash_) << "the old version is lost";
+    if (!DirExists(ClientDir(root))) {
+      EXPECT_EQ(TreeHash(root + L"\\" + layout::kPreviousVersion), old_hash_)
+          << "the old version is lost";
       EXPECT_EQ(TreeHash(NewVersionAside(root, staged)), new_hash_) << "the new version is lost";
       return "no Client; old and new whole below the root";
     }
-    const uint64_t installed = TreeHash(root + L"\\Client");
+    const uint64_t installed = TreeHash(ClientDir(root));
     EXPECT_TRUE(installed == old_hash_ || installed == new_hash_)
         << "Client holds a mixture or a part";
     return installed == old_hash_   ? "old version"
@@ -184,14 +157,14 @@ class UpdaterCrashTest : public ::testing::Test {
       ADD_FAILURE() << "the rerun did not end within its time limit\n" << again.log;
       return "HUNG";
     }
-    const uint64_t installed = TreeHash(root + L"\\Client");
+    const uint64_t installed = TreeHash(ClientDir(root));
     client_is_new_ = installed == new_hash_;
     if (HasLine(again, "update finished 1")) {
       EXPECT_EQ(installed, new_hash_) << "success reported for a partial tree\n" << again.log;
       for (const wchar_t* leftover :
            {L"zeltorcg_update_old*", L"Client.partial-*", L"Client.trash-*"})
         EXPECT_TRUE(Matching(root, leftover).empty()) << ToUtf8(leftover);
-      EXPECT_TRUE(Matching(root + L"\\zeltorcg_update_tmp", L"package*").empty());
+      EXPECT_TRUE(Matching(root + L"\\" + layout::kWorkDir, L"package*").empty());
       return "finished with the new version";
     }
     EXPECT_TRUE(HasLine(again, "update finished 0")) << again.log;
@@ -213,7 +186,7 @@ class UpdaterCrashTest : public ::testing::Test {
       Prepare(root, staged);
       RunResult reference = e2e::Run(Quote(UpdaterDir() + L"\\update.exe") + L" " + Args(root));
       ASSERT_TRUE(reference.finished);
-      ASSERT_EQ(TreeHash(root + L"\\Client"), new_hash_);
+      ASSERT_EQ(TreeHash(ClientDir(root)), new_hash_);
       client_is_new_ = true;
       seconds = std::min(seconds, reference.seconds);
     }
@@ -239,38 +212,35 @@ class UpdaterCrashTest : public ::testing::Test {
     }
   }
 
-  std::wstring work_;
   std::wstring package_;
   std::string package_bytes_;
-  OwnedHandle paused_;
+  testing_support::ScopedKernelHandle paused_;
   uint64_t old_hash_ = 0;
   uint64_t new_hash_ = 0;
   bool client_is_new_ = false;  // root\\Client holds the whole new version
 };
 
 TEST_F(UpdaterCrashTest, EndedAnywhereOnTheRenamePath_LeavesAWholeVersion) {
-  const std::wstring root = work_ + L"\\root";
-  RunMoments(root, root + L"\\zeltorcg_update_tmp\\Client", "rename", 10,
+  RunMoments(root_, StagedDir(root_), "rename", 10,
              {
-                 {"after the move aside", L"after-aside", L"", 0},
-                 {"after the move in", L"after-move-in", L"", 0},
-                 {"after the client started", L"after-launch", L"", 0},
+                 {"after the move aside", pause::kAfterAside, L"", 0},
+                 {"after the move in", pause::kAfterMoveIn, L"", 0},
+                 {"after the client started", pause::kAfterLaunch, L"", 0},
                  {"as the old version's deletion starts", L"", L"zeltorcg_update_old.trash-*", 0},
                  {"during the old version's deletion", L"", L"zeltorcg_update_old.trash-*", 100},
              });
 }
 
 TEST_F(UpdaterCrashTest, EndedAnywhereInPackageMode_LeavesAWholeVersion) {
-  const std::wstring root = work_ + L"\\root";
   UsePackage(2000);
-  RunMoments(root, L"", "package", 10,
+  RunMoments(root_, L"", "package", 10,
              {
-                 {"after the extraction", L"after-unpacker", L"", 0},
-                 {"after the check", L"after-check", L"", 0},
-                 {"after the new tree is built", L"after-build", L"", 0},
-                 {"between the two renames", L"after-aside", L"", 0},
-                 {"after the client started", L"after-launch", L"", 0},
-                 {"as the clean-up starts", L"before-clean-up", L"", 0},
+                 {"after the extraction", pause::kAfterUnpacker, L"", 0},
+                 {"after the check", pause::kAfterCheck, L"", 0},
+                 {"after the new tree is built", pause::kAfterBuild, L"", 0},
+                 {"between the two renames", pause::kAfterAside, L"", 0},
+                 {"after the client started", pause::kAfterLaunch, L"", 0},
+                 {"as the clean-up starts", pause::kBeforeCleanUp, L"", 0},
                  {"during the old version's deletion", L"", L"zeltorcg_update_old.trash-*", 100},
              });
 }
@@ -279,15 +249,15 @@ TEST_F(UpdaterCrashTest, EndedAnywhereInPackageMode_LeavesAWholeVersion) {
 // rename fails there and the tree is copied.
 TEST_F(UpdaterCrashTest, EndedAnywhereOnTheCopyPath_LeavesAWholeVersion) {
   const std::wstring root = LinkFixtureDir() + L"\\copy\\root";
-  const std::wstring staged = root + L"\\zeltorcg_update_tmp\\Client";
+  const std::wstring staged = StagedDir(root);
   if (LinkFixtureDir().empty() || !DirExists(staged))
     GTEST_SKIP() << "needs the links fixture on a host with a second file system";
   RunMoments(root, staged, "copy", 5,
              {
-                 {"after the move aside", L"after-aside", L"", 0},
+                 {"after the move aside", pause::kAfterAside, L"", 0},
                  {"as the copy starts", L"", L"Client.partial-*", 0},
                  {"during the copy", L"", L"Client.partial-*", 300},
-                 {"after the copy is in place", L"after-move-in", L"", 0},
+                 {"after the copy is in place", pause::kAfterMoveIn, L"", 0},
                  {"during the old version's deletion", L"", L"zeltorcg_update_old.trash-*", 100},
              });
   // The source could not be renamed away to another volume's trash: it stays
@@ -297,14 +267,15 @@ TEST_F(UpdaterCrashTest, EndedAnywhereOnTheCopyPath_LeavesAWholeVersion) {
 
 TEST_F(UpdaterCrashTest, CopyPath_UnreadableStagedFileKeepsTheInstallation) {
   const std::wstring root = LinkFixtureDir() + L"\\copy\\root";
-  const std::wstring staged = root + L"\\zeltorcg_update_tmp\\Client";
+  const std::wstring staged = StagedDir(root);
   if (LinkFixtureDir().empty() || !DirExists(staged))
     GTEST_SKIP() << "needs the links fixture on a host with a second file system";
   Prepare(root, staged, 100);
   // Nobody else may read this file: every copy attempt fails.
-  OwnedHandle held(CreateFileW((staged + L"\\data\\d0\\f0.txt").c_str(), GENERIC_READ, 0, nullptr,
-                               OPEN_EXISTING, 0, nullptr));
-  ASSERT_NE(held.get(), INVALID_HANDLE_VALUE);
+  testing_support::ScopedFileHandle held(CreateFileW((staged + L"\\data\\d0\\f0.txt").c_str(),
+                                                     GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                                                     nullptr));
+  ASSERT_TRUE(held.valid());
   UpdateRun run = RunUpdater(Args(root));
   held.reset();
   // The copy is built before anything moves: nothing needs undoing.
@@ -312,7 +283,7 @@ TEST_F(UpdaterCrashTest, CopyPath_UnreadableStagedFileKeepsTheInstallation) {
       << run.log;
   EXPECT_FALSE(HasLine(run, "delete file result:"));
   EXPECT_TRUE(HasLine(run, "update finished 0"));
-  EXPECT_EQ(TreeHash(root + L"\\Client"), old_hash_);
+  EXPECT_EQ(TreeHash(ClientDir(root)), old_hash_);
   EXPECT_EQ(TreeHash(staged), new_hash_);
   EXPECT_TRUE(Matching(root, L"Client.partial-*").empty()) << "failed copies are removed";
 }

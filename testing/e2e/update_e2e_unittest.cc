@@ -5,67 +5,18 @@
 #include <string>
 #include <vector>
 
-#include "testing/e2e/e2e_support.h"
+#include "testing/e2e/updater_test.h"
 
 namespace e2e {
 namespace {
 
 constexpr char kDialogText[] = "请手动下载最新的安装包";
 
-// A version of the client: the client program, its version file and data.
-Tree ClientTree(const std::string& version) {
-  return {
-      {L"version.txt", version + "\n"},
-      {L"data\\common.txt", "common " + version},
-      {L"data\\v" + FromUtf8(version) + L".txt", "only in " + version},
-      {L"empty\\", ""},
-  };
-}
-
-class UpdaterTest : public ::testing::Test {
+// Its versions hold a file of their own each, and no numbered data files.
+class UpdaterTest : public UpdaterFixture {
  protected:
-  void SetUp() override {
-    work_ = MakeTempDir(L"work");
-    record_file_ = work_ + L"\\client_runs.txt";
-    SetEnvironmentVariableW(L"CLIENT_RECORD_FILE", record_file_.c_str());
-  }
-  void TearDown() override {
-    SetEnvironmentVariableW(L"CLIENT_RECORD_FILE", nullptr);
-    RemoveTree(work_);
-  }
-
-  // Installs `version` below root\Client, with the client program.
-  void Install(const std::wstring& client_dir, const std::string& version) {
-    ASSERT_TRUE(WriteTree(client_dir, ClientTree(version)));
-    ASSERT_TRUE(
-        CopyFileTo(BinDir() + L"\\ZeltorCloudPlay.exe", client_dir + L"\\ZeltorCloudPlay.exe"));
-  }
-
-  // A package holding Client\... of `version`.
-  std::wstring Package(const std::string& version, const std::wstring& name = L"update.7z") {
-    std::wstring source = MakeTempDir(L"pkgsrc");
-    Install(source + L"\\Client", version);
-    std::wstring package = work_ + L"\\" + name;
-    EXPECT_TRUE(MakePackage(source, package));
-    RemoveTree(source);
-    return package;
-  }
-
-  // The client's start records, once at least `expected` are there.
-  std::vector<std::map<std::string, std::string>> ClientStarts(size_t expected = 1) {
-    return ReadClientRecords(record_file_, expected);
-  }
-
-  std::wstring work_;
-  std::wstring record_file_;
+  UpdaterTest() : UpdaterFixture({.files = 0, .own_file = true}) {}
 };
-
-std::wstring Args(int pid, const std::wstring& root, const std::wstring& package) {
-  std::wstring args = L"--pid=" + std::to_wstring(pid) + L" --root_dir=" + Quote(root);
-  if (!package.empty())
-    args += L" --unzip=" + Quote(package);
-  return args;
-}
 
 // Quotes an argument the way the updater's command-line builder does: any
 // argument with a blank, backslash or double quote is quoted. (Test paths hold
@@ -111,40 +62,39 @@ void ExpectSuccess(const UpdateRun& run) {
 }
 
 TEST_F(UpdaterTest, PackageMode_OverwritesAddsDeletesPackageAndStartsClient) {
-  const std::wstring root = work_ + L"\\root";
-  Install(root + L"\\Client", "1");
+  Install(root_ + L"\\Client", "1");
   const std::wstring package = Package("2");
   ChildProcess old_client(Quote(BinDir() + L"\\client_old.exe") + L" 300");
   ASSERT_TRUE(old_client.started());
   const int pid = static_cast<int>(old_client.pid());
 
-  UpdateRun run = RunUpdater(Args(pid, root, package));
+  UpdateRun run = RunUpdater(Args(pid, root_, package));
 
   ExpectSuccess(run);
   // The new version's files overwrite and add; files only in the old stay.
-  Tree installed = ReadTree(root + L"\\Client");
+  Tree installed = ReadTree(root_ + L"\\Client");
   EXPECT_EQ(installed[L"version.txt"], "2\n");
   EXPECT_EQ(installed[L"data\\common.txt"], "common 2");
   EXPECT_EQ(installed[L"data\\v2.txt"], "only in 2");
   EXPECT_EQ(installed[L"data\\v1.txt"], "only in 1");
   EXPECT_FALSE(FileExists(package));
 
-  auto starts = ClientStarts();
+  auto starts = ClientStarts(1);
   ASSERT_EQ(starts.size(), 1u);
   EXPECT_EQ(starts[0]["version"], "2");
-  EXPECT_EQ(starts[0]["cmd"], "\"" + ToUtf8(root) + "\\Client\\ZeltorCloudPlay.exe\"");
+  EXPECT_EQ(starts[0]["cmd"], "\"" + ToUtf8(root_) + "\\Client\\ZeltorCloudPlay.exe\"");
 
   const std::string exe_dir = ToUtf8(UpdaterDir());
   const std::vector<std::string> expected = {
-      "main.cc(44) INFO origin cmdline:" + ToUtf8(Args(pid, root, package)),
+      "main.cc(44) INFO origin cmdline:" + ToUtf8(Args(pid, root_, package)),
       "main.cc(66) INFO update with pid:" + std::to_string(pid) + ",unzip:" + ToUtf8(package) +
-          " ," + ToUtf8(root),
+          " ," + ToUtf8(root_),
       "update.cc(17) INFO wait result 1",
       "update.cc(93) INFO launch 7z vaild:1 cmd:\"" + exe_dir + "\\7z.exe\" x " +
-          ToUtf8(BuilderQuote(package)) + " -aoa -o\"" + ToUtf8(root) +
+          ToUtf8(BuilderQuote(package)) + " -aoa -o\"" + ToUtf8(root_) +
           "\\zeltorcg_update_tmp\\package.partial-",
       "update.cc(97) INFO 7z exit with code:0,ret:1",
-      "update.cc(56) INFO launch process vaild:1 path:\"" + ToUtf8(root) +
+      "update.cc(56) INFO launch process vaild:1 path:\"" + ToUtf8(root_) +
           "\\Client\\ZeltorCloudPlay.exe\"",
       "update.cc(100) INFO remove the zip file",
       "main.cc(74) INFO update finished 1",
@@ -160,27 +110,25 @@ TEST_F(UpdaterTest, PackageMode_OverwritesAddsDeletesPackageAndStartsClient) {
 }
 
 TEST_F(UpdaterTest, StagedMode_ReplacesClientKeepsTmpFolderAndStartsClient) {
-  const std::wstring root = work_ + L"\\root";
-  Install(root + L"\\Client", "1");
-  Install(root + L"\\zeltorcg_update_tmp\\Client", "2");
-  ASSERT_TRUE(WriteFileBytes(root + L"\\zeltorcg_update_tmp\\other.txt", "stays"));
+  InstallAndStage(root_);
+  ASSERT_TRUE(WriteFileBytes(root_ + L"\\zeltorcg_update_tmp\\other.txt", "stays"));
 
-  UpdateRun run = RunUpdater(Args(0, root, L""));
+  UpdateRun run = RunUpdater(Args(0, root_, L""));
 
   ExpectSuccess(run);
-  Tree installed = ReadTree(root + L"\\Client");
+  Tree installed = ReadTree(root_ + L"\\Client");
   EXPECT_EQ(installed[L"version.txt"], "2\n");
   EXPECT_EQ(installed.count(L"data\\v1.txt"), 0u) << "old files must be gone";
   EXPECT_EQ(installed[L"data\\v2.txt"], "only in 2");
-  EXPECT_TRUE(DirExists(root + L"\\zeltorcg_update_tmp"));
-  EXPECT_FALSE(DirExists(root + L"\\zeltorcg_update_tmp\\Client"));
-  EXPECT_EQ(ReadFileBytes(root + L"\\zeltorcg_update_tmp\\other.txt"), "stays");
-  EXPECT_TRUE(Matching(root, L"zeltorcg_update_old*").empty()) << "the old version is deleted";
+  EXPECT_TRUE(DirExists(root_ + L"\\zeltorcg_update_tmp"));
+  EXPECT_FALSE(DirExists(root_ + L"\\zeltorcg_update_tmp\\Client"));
+  EXPECT_EQ(ReadFileBytes(root_ + L"\\zeltorcg_update_tmp\\other.txt"), "stays");
+  EXPECT_TRUE(Matching(root_, L"zeltorcg_update_old*").empty()) << "the old version is deleted";
   EXPECT_EQ(FindLine(run, "wait result"), nullptr) << "pid 0 means no wait";
 
-  const std::string r = ToUtf8(root);
+  const std::string r = ToUtf8(root_);
   const std::vector<std::string> expected = {
-      "main.cc(44) INFO origin cmdline:" + ToUtf8(Args(0, root, L"")),
+      "main.cc(44) INFO origin cmdline:" + ToUtf8(Args(0, root_, L"")),
       "main.cc(66) INFO update with pid:0,unzip: ," + r,
       "update.cc(29) INFO delete file result:1," + r + "\\Client",
       "update.cc(46) INFO move result:1,from:" + r + "\\zeltorcg_update_tmp\\Client,to:" + r,
@@ -188,23 +136,21 @@ TEST_F(UpdaterTest, StagedMode_ReplacesClientKeepsTmpFolderAndStartsClient) {
       "main.cc(74) INFO update finished 1",
   };
   EXPECT_EQ(Steps(run), expected) << run.log;
-  auto starts = ClientStarts();
+  auto starts = ClientStarts(1);
   ASSERT_EQ(starts.size(), 1u);
   EXPECT_EQ(starts[0]["version"], "2");
 }
 
 TEST_F(UpdaterTest, Log_EveryRunEndsWithTwoEmptyLinesAndAppends) {
-  const std::wstring root = work_ + L"\\root";
-  Install(root + L"\\Client", "1");
-  Install(root + L"\\zeltorcg_update_tmp\\Client", "2");
+  InstallAndStage(root_);
   const size_t before = ReadFileBytes(LogFilePath()).size();
-  UpdateRun first = RunUpdater(Args(0, root, L""));
+  UpdateRun first = RunUpdater(Args(0, root_, L""));
   ExpectSuccess(first);
   ASSERT_GE(first.log.size(), 4u);
   EXPECT_EQ(first.log.substr(first.log.size() - 4), "1\n\n\n") << "two empty lines end a run";
 
-  Install(root + L"\\zeltorcg_update_tmp\\Client", "3");
-  UpdateRun second = RunUpdater(Args(0, root, L""));
+  Install(root_ + L"\\zeltorcg_update_tmp\\Client", "3");
+  UpdateRun second = RunUpdater(Args(0, root_, L""));
   ExpectSuccess(second);
   const std::string all = ReadFileBytes(LogFilePath());
   EXPECT_EQ(all.size(), before + first.log.size() + second.log.size()) << "the log only grows";
@@ -235,13 +181,11 @@ TEST_F(UpdaterTest, OldClient_IsAwaitedAtMostTenSeconds) {
       {"never exits", L"forever", "wait result 0", STILL_ACTIVE, 9.5, kNoLimit},
       {"no such process", nullptr, nullptr, STILL_ACTIVE, 0, 9.0},
   };
-  const std::wstring root = work_ + L"\\root";
   size_t starts = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    RemoveTree(root);
-    Install(root + L"\\Client", "1");
-    Install(root + L"\\zeltorcg_update_tmp\\Client", "2");
+    RemoveTree(root_);
+    InstallAndStage(root_);
     ChildProcess old_client;
     int pid = 4000000;
     if (c.old_client) {
@@ -249,12 +193,12 @@ TEST_F(UpdaterTest, OldClient_IsAwaitedAtMostTenSeconds) {
       ASSERT_TRUE(old_client.started());
       pid = static_cast<int>(old_client.pid());
     }
-    UpdateRun run = RunUpdater(Args(pid, root, L""));
+    UpdateRun run = RunUpdater(Args(pid, root_, L""));
     EXPECT_EQ(old_client.ExitCode(), c.old_exit);
     old_client.Terminate(0);
 
     ExpectSuccess(run);
-    EXPECT_EQ(ReadFileBytes(root + L"\\Client\\version.txt"), "2\n");
+    EXPECT_EQ(ReadFileBytes(root_ + L"\\Client\\version.txt"), "2\n");
     const LogLine* wait = FindLine(run, "wait result ");
     EXPECT_EQ(wait ? wait->text : "(none)", c.wait_line ? c.wait_line : "(none)");
     EXPECT_GE(run.process.seconds, c.min_seconds);
@@ -264,7 +208,6 @@ TEST_F(UpdaterTest, OldClient_IsAwaitedAtMostTenSeconds) {
 }
 
 TEST_F(UpdaterTest, Pid_BadValuesCountAsAbsentAndAreReported) {
-  const std::wstring root = work_ + L"\\root";
   struct {
     std::wstring value;
     std::string logged_pid;
@@ -277,15 +220,14 @@ TEST_F(UpdaterTest, Pid_BadValuesCountAsAbsentAndAreReported) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(ToUtf8(c.value));
-    RemoveTree(root);
-    Install(root + L"\\Client", "1");
-    Install(root + L"\\zeltorcg_update_tmp\\Client", "2");
-    UpdateRun run = RunUpdater(L"--pid=" + Quote(c.value) + L" --root_dir=" + Quote(root));
+    RemoveTree(root_);
+    InstallAndStage(root_);
+    UpdateRun run = RunUpdater(L"--pid=" + Quote(c.value) + L" --root_dir=" + Quote(root_));
     ExpectSuccess(run);
-    ClientStarts();  // the client must have run before its folder is replaced
+    ClientStarts(1);  // the client must have run before its folder is replaced
     const LogLine* request = FindLine(run, "update with pid:");
     ASSERT_NE(request, nullptr) << run.log;
-    EXPECT_EQ(request->text, "update with pid:" + c.logged_pid + ",unzip: ," + ToUtf8(root));
+    EXPECT_EQ(request->text, "update with pid:" + c.logged_pid + ",unzip: ," + ToUtf8(root_));
     const LogLine* warning = FindLine(run, "ignoring pid value");
     EXPECT_EQ(warning != nullptr, c.warned) << run.log;
     if (warning) {
@@ -300,27 +242,18 @@ TEST_F(UpdaterTest, Unpacker_MissingFailsWithDialogAndKeepsPackage) {
   const std::wstring lonely = work_ + L"\\lonely";
   ASSERT_TRUE(MakeDirs(lonely));
   ASSERT_TRUE(CopyFileTo(UpdaterDir() + L"\\update.exe", lonely + L"\\update.exe"));
-  const std::wstring root = work_ + L"\\root";
-  Install(root + L"\\Client", "1");
+  Install(root_ + L"\\Client", "1");
   const std::wstring package = Package("2");
-  const uint64_t before = TreeHash(root);
+  const uint64_t before = TreeHash(root_);
 
-  // RunUpdater starts the updater beside the test; this one lies elsewhere.
-  const std::wstring report = work_ + L"\\dialog.txt";
-  ChildProcess helper(Quote(BinDir() + L"\\dialog_helper.exe") + L" --result " + Quote(report) +
-                      L" --wait-ms 60000");
-  ASSERT_TRUE(helper.started());
-  const size_t log_before = ReadFileBytes(LogFilePath()).size();
-  RunResult result = e2e::Run(Quote(lonely + L"\\update.exe") + L" " + Args(0, root, package));
-  helper.WaitForExit(10000);
-  UpdateRun run;
-  run.process = result;
-  run.log = ReadFileBytes(LogFilePath()).substr(log_before);
-  run.lines = ParseLog(run.log);
+  UpdateOptions options;
+  options.expect_dialog = true;
+  options.updater = lonely + L"\\update.exe";
+  UpdateRun run = RunUpdater(Args(0, root_, package), options);
 
-  EXPECT_TRUE(result.finished);
-  EXPECT_EQ(result.exit_code, 0u);
-  EXPECT_NE(ReadFileBytes(report).find("found=1"), std::string::npos);
+  EXPECT_TRUE(run.process.finished);
+  EXPECT_EQ(run.process.exit_code, 0u);
+  EXPECT_TRUE(run.dialog.found);
   const LogLine* launch = FindLine(run, "launch 7z vaild:");
   ASSERT_NE(launch, nullptr) << run.log;
   EXPECT_EQ(launch->text.substr(0, 18), "launch 7z vaild:0 ");
@@ -330,13 +263,12 @@ TEST_F(UpdaterTest, Unpacker_MissingFailsWithDialogAndKeepsPackage) {
   EXPECT_EQ(failed->severity, "ERROR");
   EXPECT_NE(FindLine(run, "update finished 0"), nullptr);
   EXPECT_TRUE(FileExists(package));
-  EXPECT_EQ(TreeHash(root), before);
-  EXPECT_TRUE(ReadClientRecords(record_file_).empty());
+  EXPECT_EQ(TreeHash(root_), before);
+  EXPECT_TRUE(ClientStarts().empty());
 }
 
 TEST_F(UpdaterTest, Package_CorruptOrMissingFailsWithDialogAndKeepsEverything) {
-  const std::wstring root = work_ + L"\\root";
-  Install(root + L"\\Client", "1");
+  Install(root_ + L"\\Client", "1");
   const std::wstring good = Package("2");
   const std::string archive = ReadFileBytes(good);
   struct {
@@ -359,14 +291,14 @@ TEST_F(UpdaterTest, Package_CorruptOrMissingFailsWithDialogAndKeepsEverything) {
     if (!c.bytes.empty()) {
       ASSERT_TRUE(WriteFileBytes(package, c.bytes));
     }
-    const uint64_t before = TreeHash(root);
+    const uint64_t before = TreeHash(root_);
     UpdateOptions options;
     options.expect_dialog = true;
     if (first && shot_dir) {
       options.screenshot_request = HostToWindowsPath(shot_dir) + L"\\failure_dialog.request";
     }
     first = false;
-    UpdateRun run = RunUpdater(Args(0, root, package), options);
+    UpdateRun run = RunUpdater(Args(0, root_, package), options);
     ExpectFailureDialog(run);
     const LogLine* exit = FindLine(run, "7z exit with code:");
     if (c.refusal) {
@@ -381,17 +313,16 @@ TEST_F(UpdaterTest, Package_CorruptOrMissingFailsWithDialogAndKeepsEverything) {
     }
     EXPECT_EQ(FindLine(run, "remove the zip file"), nullptr);
     EXPECT_EQ(FindLine(run, "launch process vaild:"), nullptr) << "no client may start";
-    EXPECT_EQ(TreeHash(root), before) << "the installation is untouched";
+    EXPECT_EQ(TreeHash(root_), before) << "the installation is untouched";
     if (!c.bytes.empty()) {
       EXPECT_EQ(ReadFileBytes(package), c.bytes) << "the package is kept";
     }
   }
-  EXPECT_TRUE(ReadClientRecords(record_file_).empty());
+  EXPECT_TRUE(ClientStarts().empty());
 }
 
 TEST_F(UpdaterTest, Staged_UnusableVersionIsRefusedBeforeAnythingIsTouched) {
-  const std::wstring root = work_ + L"\\root";
-  const std::wstring staged = root + L"\\zeltorcg_update_tmp\\Client";
+  const std::wstring staged = root_ + L"\\zeltorcg_update_tmp\\Client";
   enum Staging { kNothing, kEmptyFolder, kNoProgram, kWhole };
   const struct {
     const char* name;
@@ -400,37 +331,37 @@ TEST_F(UpdaterTest, Staged_UnusableVersionIsRefusedBeforeAnythingIsTouched) {
     std::string error;  // the ERROR line, up to the path it names
     std::wstring path;
   } cases[] = {
-      {"nothing staged", kNothing, root, "staged client directory missing", staged},
-      {"empty staged folder", kEmptyFolder, root, "staged client directory empty", staged},
-      {"no client program", kNoProgram, root, "staged client program missing",
+      {"nothing staged", kNothing, root_, "staged client directory missing", staged},
+      {"empty staged folder", kEmptyFolder, root_, "staged client directory empty", staged},
+      {"no client program", kNoProgram, root_, "staged client program missing",
        staged + L"\\ZeltorCloudPlay.exe"},
-      {"root through a parent", kWhole, root + L"\\Client\\..",
-       "root directory references a parent directory", root + L"\\Client\\.."},
+      {"root through a parent", kWhole, root_ + L"\\Client\\..",
+       "root directory references a parent directory", root_ + L"\\Client\\.."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    RemoveTree(root);
-    Install(root + L"\\Client", "1");
+    RemoveTree(root_);
+    Install(root_ + L"\\Client", "1");
     if (c.staging == kEmptyFolder) {
       ASSERT_TRUE(MakeDirs(staged));
     } else if (c.staging == kNoProgram) {
-      ASSERT_TRUE(WriteTree(staged, ClientTree("2")));
+      ASSERT_TRUE(WriteTree(staged, VersionTree("2", shape_)));
     } else if (c.staging == kWhole) {
       Install(staged, "2");
     }
-    const uint64_t before = TreeHash(root);
+    const uint64_t before = TreeHash(root_);
     UpdateOptions options;
     options.expect_dialog = true;
     UpdateRun run = RunUpdater(Args(0, c.root_arg, L""), options);
     ExpectFailureDialog(run);
-    EXPECT_EQ(TreeHash(root), before);
+    EXPECT_EQ(TreeHash(root_), before);
     EXPECT_EQ(FindLine(run, "delete file result:"), nullptr) << "nothing may be moved";
     const LogLine* refused = FindLine(run, c.error);
     ASSERT_NE(refused, nullptr) << run.log;
     EXPECT_EQ(refused->severity, "ERROR");
     EXPECT_EQ(refused->text, c.error + ", installation kept: " + ToUtf8(c.path));
   }
-  EXPECT_TRUE(ReadClientRecords(record_file_).empty());
+  EXPECT_TRUE(ClientStarts().empty());
 }
 
 TEST_F(UpdaterTest, Staged_NoSwitchesAtAllChangesNothing) {
@@ -474,7 +405,6 @@ TEST_F(UpdaterTest, Root_WithBlanksAndNonAsciiWorksInBothModes) {
 // program fails to launch, the others end at once with the loader's or the
 // processor's status. Every entry goes back; the stage or the package stays.
 TEST_F(UpdaterTest, StartCheck_NewClientThatCannotRunIsUndoneInBothModes) {
-  const std::wstring root = work_ + L"\\root";
   const struct {
     const char* name;
     std::wstring program;  // a fixture of BinDir(), or empty: no program at all
@@ -487,23 +417,21 @@ TEST_F(UpdaterTest, StartCheck_NewClientThatCannotRunIsUndoneInBothModes) {
   for (const auto& c : cases) {
     for (bool packaged : {false, true}) {
       SCOPED_TRACE(std::string(c.name) + (packaged ? ", package mode" : ", staged mode"));
-      RemoveTree(root);
-      Install(root + L"\\Client", "1");
-      const std::wstring source = MakeTempDir(L"new");
-      const std::wstring client =
-          packaged ? source + L"\\Client" : root + L"\\zeltorcg_update_tmp\\Client";
-      ASSERT_TRUE(WriteTree(client, ClientTree("2")));
+      RemoveTree(root_);
+      Install(root_ + L"\\Client", "1");
+      const ScopedTempDir source(L"new");
+      const std::wstring client = packaged ? ClientDir(source.path()) : StagedDir(root_);
+      ASSERT_TRUE(WriteTree(client, VersionTree("2", shape_)));
       ASSERT_TRUE(
           c.program.empty()
               ? WriteFileBytes(client + L"\\ZeltorCloudPlay.exe", "not a program")
               : CopyFileTo(BinDir() + L"\\" + c.program, client + L"\\ZeltorCloudPlay.exe"));
-      const uint64_t old_hash = TreeHash(root + L"\\Client"), new_hash = TreeHash(client);
+      const uint64_t old_hash = TreeHash(root_ + L"\\Client"), new_hash = TreeHash(client);
       const std::wstring package = packaged ? work_ + L"\\update.7z" : L"";
-      ASSERT_TRUE(!packaged || MakePackage(source, package));
-      RemoveTree(source);
+      ASSERT_TRUE(!packaged || MakePackage(source.path(), package));
       UpdateOptions options;
       options.expect_dialog = true;
-      UpdateRun run = RunUpdater(Args(0, root, package), options);
+      UpdateRun run = RunUpdater(Args(0, root_, package), options);
       ExpectFailureDialog(run);
       const LogLine* launch = FindLine(run, "launch process vaild:");
       ASSERT_NE(launch, nullptr) << run.log;
@@ -515,13 +443,13 @@ TEST_F(UpdaterTest, StartCheck_NewClientThatCannotRunIsUndoneInBothModes) {
       const LogLine* undone = FindLine(run, "update undone, previous version restored: ");
       ASSERT_NE(undone, nullptr) << run.log;
       EXPECT_EQ(undone->severity, "ERROR");
-      EXPECT_EQ(TreeHash(root + L"\\Client"), old_hash);
+      EXPECT_EQ(TreeHash(root_ + L"\\Client"), old_hash);
       if (packaged)
         EXPECT_TRUE(FileExists(package)) << "the package is kept";
       else
         EXPECT_EQ(TreeHash(client), new_hash) << "the new version is staged again";
-      EXPECT_TRUE(Matching(root, L"zeltorcg_update_old*").empty());
-      EXPECT_TRUE(Matching(root + L"\\zeltorcg_update_tmp", L"package*").empty());
+      EXPECT_TRUE(Matching(root_, L"zeltorcg_update_old*").empty());
+      EXPECT_TRUE(Matching(root_ + L"\\zeltorcg_update_tmp", L"package*").empty());
     }
   }
 }
@@ -530,7 +458,8 @@ TEST_F(UpdaterTest, StartCheck_NewClientThatCannotRunIsUndoneInBothModes) {
 // names of system DLLs that are not KnownDLLs are never loaded, even where
 // the platform is told to prefer such copies.
 TEST_F(UpdaterTest, PlantedDlls_BesideTheUpdaterAreNeverLoaded) {
-  const std::wstring app = MakeTempDir(L"app");
+  const ScopedTempDir app_dir(L"app");
+  const std::wstring& app = app_dir.path();
   for (const wchar_t* file : {L"update.exe", L"7z.exe", L"7z.dll"})
     ASSERT_TRUE(CopyFileTo(UpdaterDir() + L"\\" + file, app + L"\\" + file));
   for (const wchar_t* name : {L"dbghelp.dll", L"userenv.dll", L"winmm.dll", L"version.dll"})
@@ -542,26 +471,24 @@ TEST_F(UpdaterTest, PlantedDlls_BesideTheUpdaterAreNeverLoaded) {
   SetEnvironmentVariableW(
       L"WINEDLLOVERRIDES",
       (std::wstring(overrides) + L";dbghelp,userenv,winmm,version=n,b").c_str());
-  const std::wstring root = work_ + L"\\root";
   for (bool packaged : {false, true}) {
     SCOPED_TRACE(packaged ? "package mode" : "staged mode");
-    RemoveTree(root);
-    Install(root + L"\\Client", "1");
+    RemoveTree(root_);
+    Install(root_ + L"\\Client", "1");
     std::wstring package;
     if (packaged)
       package = Package("2");
     else
-      Install(root + L"\\zeltorcg_update_tmp\\Client", "2");
+      Install(root_ + L"\\zeltorcg_update_tmp\\Client", "2");
     UpdateOptions options;
     options.updater = app + L"\\update.exe";
-    UpdateRun run = RunUpdater(Args(0, root, package), options);
+    UpdateRun run = RunUpdater(Args(0, root_, package), options);
     ExpectSuccess(run);
-    EXPECT_EQ(ReadFileBytes(root + L"\\Client\\version.txt"), "2\n");
+    EXPECT_EQ(ReadFileBytes(root_ + L"\\Client\\version.txt"), "2\n");
   }
   SetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides);
   SetEnvironmentVariableW(L"PLANTED_DLL_RECORD", nullptr);
   EXPECT_FALSE(FileExists(record)) << "loaded: " << ReadFileBytes(record);
-  RemoveTree(app);
 }
 
 }  // namespace

@@ -11,19 +11,10 @@
 #include <thread>
 #include <vector>
 
-#include "testing/e2e/e2e_support.h"
+#include "testing/e2e/updater_test.h"
 
 namespace e2e {
 namespace {
-
-Tree Version(const std::string& version) {
-  Tree tree = {{L"version.txt", version + "\n"}, {L"data\\common.txt", "common " + version}};
-  for (int i = 0; i < 20; ++i) {
-    tree[L"data\\d" + std::to_wstring(i % 4) + L"\\f" + std::to_wstring(i) + L".txt"] =
-        version + " file " + std::to_string(i);
-  }
-  return tree;
-}
 
 // A minimal ZIP archive with stored entries, named as given (backslashes and
 // all), so that a test can offer 7-Zip names that try to escape the root.
@@ -75,42 +66,7 @@ std::string ZipStored(const std::vector<std::pair<std::string, std::string>>& en
   return body + central + end;
 }
 
-class UpdaterFaultTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    work_ = MakeTempDir(L"faults");
-    root_ = work_ + L"\\root";
-    SetEnvironmentVariableW(L"CLIENT_RECORD_FILE", (work_ + L"\\starts.txt").c_str());
-  }
-  void TearDown() override { RemoveTree(work_); }
-
-  void Install(const std::wstring& dir, const std::string& version) {
-    ASSERT_TRUE(WriteTree(dir, Version(version)));
-    ASSERT_TRUE(CopyFileTo(BinDir() + L"\\ZeltorCloudPlay.exe", dir + L"\\ZeltorCloudPlay.exe"));
-  }
-  uint64_t VersionHash(const std::string& version) {
-    std::wstring dir = MakeTempDir(L"expected");
-    Install(dir, version);
-    uint64_t hash = TreeHash(dir);
-    RemoveTree(dir);
-    return hash;
-  }
-  std::wstring Package(const std::string& version) {
-    std::wstring source = MakeTempDir(L"src");
-    Install(source + L"\\Client", version);
-    std::wstring package = work_ + L"\\pkg.7z";
-    EXPECT_TRUE(MakePackage(source, package));
-    RemoveTree(source);
-    return package;
-  }
-  // How often the client started; waits for `expected` starts to be recorded.
-  int ClientStarts(size_t expected = 0) {
-    return static_cast<int>(ReadClientRecords(work_ + L"\\starts.txt", expected).size());
-  }
-
-  std::wstring work_;
-  std::wstring root_;
-};
+using UpdaterFaultTest = UpdaterFixture;
 
 // Whether this platform renames a folder while another process holds a file
 // in it, or the folder itself, open without delete sharing. Windows refuses;
@@ -130,13 +86,11 @@ bool PlatformRenamesHeldFolder(const std::wstring& scratch, bool hold_the_folder
 }
 
 TEST_F(UpdaterFaultTest, HeldFile_ReleasedAfter300msByTheOldClient_UpdateCompletes) {
-  Install(root_ + L"\\Client", "1");
-  Install(root_ + L"\\zeltorcg_update_tmp\\Client", "2");
+  InstallAndStage(root_);
   ChildProcess old_client(Quote(BinDir() + L"\\client_old.exe") + L" 300 " +
                           Quote(root_ + L"\\Client\\data\\common.txt"));
   ASSERT_TRUE(old_client.started());
-  UpdateRun run =
-      RunUpdater(L"--pid=" + std::to_wstring(old_client.pid()) + L" --root_dir=" + Quote(root_));
+  UpdateRun run = RunUpdater(Args(static_cast<int>(old_client.pid()), root_));
   EXPECT_TRUE(HasLine(run, "update finished 1")) << run.log;
   EXPECT_TRUE(HasLine(run, "wait result 1"));
   EXPECT_EQ(TreeHash(root_ + L"\\Client"), VersionHash("2"));
@@ -147,24 +101,24 @@ TEST_F(UpdaterFaultTest, HeldFile_ReleasedAfter300msByTheOldClient_UpdateComplet
 // extraction is removed and the user sees the dialog.
 TEST_F(UpdaterFaultTest, PackageFaults_KeepTheOldTreeThePackageAndTheRoom) {
   // 2,000 files, so that the unpacker can be ended midway.
-  Tree big = Version("2");
+  Tree big = VersionTree("2");
   for (int i = 0; i < 2000; ++i)
     big[L"many\\m" + std::to_wstring(i / 100) + L"\\f" + std::to_wstring(i) + L".txt"] =
         std::string(200, static_cast<char>('a' + i % 26));
   const auto package_of = [this](const Tree& tree, const std::wstring& program,
                                  const std::wstring& name) {
-    const std::wstring source = MakeTempDir(L"src");
-    EXPECT_TRUE(WriteTree(source + L"\\Client", tree));
-    EXPECT_TRUE(CopyFileTo(BinDir() + L"\\" + program, source + L"\\Client\\ZeltorCloudPlay.exe"));
+    const ScopedTempDir source(L"src");
+    EXPECT_TRUE(WriteTree(ClientDir(source.path()), tree));
+    EXPECT_TRUE(CopyFileTo(BinDir() + L"\\" + program,
+                           ClientDir(source.path()) + L"\\ZeltorCloudPlay.exe"));
     const std::wstring package = work_ + L"\\" + name;
-    EXPECT_TRUE(MakePackage(source, package));
-    RemoveTree(source);
+    EXPECT_TRUE(MakePackage(source.path(), package));
     return ReadFileBytes(package);
   };
   const std::string big_package = package_of(big, L"ZeltorCloudPlay.exe", L"big.7z");
   std::string flipped = big_package;
   flipped[flipped.size() / 2] ^= 0x40;
-  Tree roomy = Version("2");
+  Tree roomy = VersionTree("2");
   roomy[L"data\\zeros.bin"] = std::string(8 << 20, '\0');  // packs small, unpacks past 4 MiB
   const std::wstring small = LinkFixtureDir() + L"\\small";
   ULARGE_INTEGER small_size = {};
@@ -185,10 +139,10 @@ TEST_F(UpdaterFaultTest, PackageFaults_KeepTheOldTreeThePackageAndTheRoom) {
       {"one byte flipped", flipped, -1, 0, false, "package not installed"},
       {"disk full", package_of(roomy, L"ZeltorCloudPlay.exe", L"roomy.7z"), -1, 0, true,
        "package not installed"},
-      {"new client crashes", package_of(Version("2"), L"client_crash.exe", L"crash.7z"), -1, 0,
+      {"new client crashes", package_of(VersionTree("2"), L"client_crash.exe", L"crash.7z"), -1, 0,
        false, "update undone, previous version restored: "},
-      {"new client lacks a DLL", package_of(Version("2"), L"client_missing_dll.exe", L"dll.7z"), -1,
-       0, false, "update undone, previous version restored: "},
+      {"new client lacks a DLL", package_of(VersionTree("2"), L"client_missing_dll.exe", L"dll.7z"),
+       -1, 0, false, "update undone, previous version restored: "},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -219,8 +173,7 @@ TEST_F(UpdaterFaultTest, PackageFaults_KeepTheOldTreeThePackageAndTheRoom) {
     }
     UpdateOptions options;
     options.expect_dialog = true;
-    UpdateRun run =
-        RunUpdater(L"--pid=0 --root_dir=" + Quote(root) + L" --unzip=" + Quote(package), options);
+    UpdateRun run = RunUpdater(Args(0, root, package), options);
     if (ender.joinable()) {
       ender.join();
       EXPECT_TRUE(ended) << "the unpacker was not ended";
@@ -237,7 +190,7 @@ TEST_F(UpdaterFaultTest, PackageFaults_KeepTheOldTreeThePackageAndTheRoom) {
     GetDiskFreeSpaceExW(root.c_str(), &free_after, nullptr, nullptr);
     EXPECT_TRUE(!c.on_small_volume || free_after.QuadPart + (64u << 10) >= free_before.QuadPart)
         << free_after.QuadPart << " bytes free, " << free_before.QuadPart << " before";
-    EXPECT_EQ(ClientStarts(), 0);
+    EXPECT_TRUE(ClientStarts().empty());
     RemoveTree(root);
   }
 }
@@ -269,9 +222,7 @@ TEST_F(UpdaterFaultTest, PackageHeldFile_InstallsWholeOrKeepsTheOldVersionWhole)
     UpdateOptions options;
     options.expect_dialog = !renames;
     const int pid = c.is_old_client ? static_cast<int>(holder.pid()) : 0;
-    UpdateRun run = RunUpdater(L"--pid=" + std::to_wstring(pid) + L" --root_dir=" + Quote(root_) +
-                                   L" --unzip=" + Quote(package),
-                               options);
+    UpdateRun run = RunUpdater(Args(pid, root_, package), options);
     holder.Terminate();
     EXPECT_EQ(HasLine(run, "wait result 0"), c.is_old_client) << run.log;
     if (renames) {
@@ -283,7 +234,7 @@ TEST_F(UpdaterFaultTest, PackageHeldFile_InstallsWholeOrKeepsTheOldVersionWhole)
     EXPECT_TRUE(HasLine(run, "update finished 0"));
     EXPECT_TRUE(FileExists(package));
     EXPECT_EQ(TreeHash(root_ + L"\\Client"), before);
-    EXPECT_EQ(ClientStarts(), 0);
+    EXPECT_TRUE(ClientStarts().empty());
   }
 }
 
@@ -301,8 +252,7 @@ TEST_F(UpdaterFaultTest, HeldInstalledClient_SwapsWholeOrKeepsTheOldVersionWhole
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     RemoveTree(root_);
-    Install(root_ + L"\\Client", "1");
-    Install(root_ + L"\\zeltorcg_update_tmp\\Client", "2");
+    InstallAndStage(root_);
     DeleteFileW((work_ + L"\\starts.txt").c_str());
     const bool renames = PlatformRenamesHeldFolder(work_ + L"\\probe", c.held == L"\\Client");
     ChildProcess holder(Quote(BinDir() + L"\\client_old.exe") + L" forever " +
@@ -310,7 +260,7 @@ TEST_F(UpdaterFaultTest, HeldInstalledClient_SwapsWholeOrKeepsTheOldVersionWhole
     ASSERT_TRUE(WaitUntilHeld(root_ + c.held, holder));
     UpdateOptions options;
     options.expect_dialog = !renames;
-    UpdateRun run = RunUpdater(L"--pid=0 --root_dir=" + Quote(root_), options);
+    UpdateRun run = RunUpdater(Args(0, root_), options);
     holder.Terminate();
     if (renames) {
       EXPECT_TRUE(HasLine(run, "update finished 1")) << run.log;
@@ -324,7 +274,7 @@ TEST_F(UpdaterFaultTest, HeldInstalledClient_SwapsWholeOrKeepsTheOldVersionWhole
     EXPECT_TRUE(HasLine(run, "update finished 0"));
     EXPECT_EQ(TreeHash(root_ + L"\\Client"), old_hash);
     EXPECT_EQ(TreeHash(root_ + L"\\zeltorcg_update_tmp\\Client"), new_hash);
-    EXPECT_EQ(ClientStarts(), 0);
+    EXPECT_TRUE(ClientStarts().empty());
   }
 }
 
@@ -347,7 +297,7 @@ TEST_F(UpdaterFaultTest, HeldFolder_IsWaitedOutOrFailsCleanlyWithinTheBudget) {
       SCOPED_TRACE(std::string(c.name) + (packaged ? ", package mode" : ", staged mode"));
       RemoveTree(root_);
       Install(root_ + L"\\Client", "1");
-      std::wstring args = L"--pid=0 --root_dir=" + Quote(root_);
+      std::wstring args = Args(0, root_);
       if (packaged)
         args += L" --unzip=" + Quote(Package("2"));
       else
@@ -389,41 +339,39 @@ TEST_F(UpdaterFaultTest, HeldPreviousVersion_NeverBlocksTheNextUpdate) {
     ASSERT_TRUE(WaitUntilHeld(held, holders.back()));
   }
   Install(root_ + L"\\zeltorcg_update_tmp\\Client", "2");
-  UpdateRun run = RunUpdater(L"--pid=0 --root_dir=" + Quote(root_));
+  UpdateRun run = RunUpdater(Args(0, root_));
   EXPECT_TRUE(HasLine(run, "update finished 1")) << run.log;
   EXPECT_EQ(TreeHash(root_ + L"\\Client"), VersionHash("2"));
   holders.clear();  // the holders end
   Install(root_ + L"\\zeltorcg_update_tmp\\Client", "3");
-  UpdateRun later = RunUpdater(L"--pid=0 --root_dir=" + Quote(root_));
+  UpdateRun later = RunUpdater(Args(0, root_));
   EXPECT_TRUE(HasLine(later, "update finished 1")) << later.log;
   EXPECT_EQ(TreeHash(root_ + L"\\Client"), VersionHash("3"));
   EXPECT_TRUE(Matching(root_, L"zeltorcg_update_old*").empty()) << "the held version is deleted";
 }
 
 TEST_F(UpdaterFaultTest, HeldStagedFile_ReadableButNotDeletable_InstallsTheWholeNewVersion) {
-  Install(root_ + L"\\Client", "1");
-  Install(root_ + L"\\zeltorcg_update_tmp\\Client", "2");
+  InstallAndStage(root_);
   // A virus scanner or an indexer reading a staged file: it may be read, not
   // deleted, for the whole update.
   const std::wstring scanned = root_ + L"\\zeltorcg_update_tmp\\Client\\data\\common.txt";
   ChildProcess scanner(Quote(BinDir() + L"\\client_old.exe") + L" forever " + Quote(scanned));
   ASSERT_TRUE(WaitUntilHeld(scanned, scanner));
-  UpdateRun run = RunUpdater(L"--pid=0 --root_dir=" + Quote(root_));
+  UpdateRun run = RunUpdater(Args(0, root_));
   scanner.Terminate();
   EXPECT_TRUE(HasLine(run, "update finished 1")) << run.log;
   EXPECT_EQ(TreeHash(root_ + L"\\Client"), VersionHash("2"));
-  EXPECT_EQ(ClientStarts(1), 1);
+  EXPECT_EQ(ClientStarts(1).size(), 1u);
 }
 
 TEST_F(UpdaterFaultTest, ReadOnly_FilesAndFoldersInBothTreesAreReplaced) {
-  Install(root_ + L"\\Client", "1");
-  Install(root_ + L"\\zeltorcg_update_tmp\\Client", "2");
+  InstallAndStage(root_);
   for (const std::wstring& tree : {root_ + L"\\Client", root_ + L"\\zeltorcg_update_tmp\\Client"}) {
     SetFileAttributesW((tree + L"\\version.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-    SetFileAttributesW((tree + L"\\data\\d1").c_str(), FILE_ATTRIBUTE_READONLY);
-    SetFileAttributesW((tree + L"\\data\\d1\\f1.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesW((tree + L"\\data\\d0").c_str(), FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesW((tree + L"\\data\\d0\\f1.txt").c_str(), FILE_ATTRIBUTE_READONLY);
   }
-  UpdateRun run = RunUpdater(L"--pid=0 --root_dir=" + Quote(root_));
+  UpdateRun run = RunUpdater(Args(0, root_));
   EXPECT_TRUE(HasLine(run, "update finished 1")) << run.log;
   EXPECT_EQ(ReadFileBytes(root_ + L"\\Client\\version.txt"), "2\n");
   EXPECT_FALSE(DirExists(root_ + L"\\zeltorcg_update_tmp\\Client"));
@@ -445,7 +393,7 @@ TEST_F(UpdaterFaultTest, LongPaths_AtAndPastTheLimitShowAsFailedSteps) {
     const uint64_t before = TreeHash(root + L"\\Client");
     UpdateOptions options;
     options.expect_dialog = length >= 260;
-    UpdateRun run = RunUpdater(L"--pid=0 --root_dir=" + Quote(root), options);
+    UpdateRun run = RunUpdater(Args(0, root), options);
     if (length < 260) {
       EXPECT_TRUE(HasLine(run, "update finished 1")) << run.log;
       EXPECT_EQ(ReadFileBytes(root + L"\\Client\\version.txt"), "2\n");
@@ -479,7 +427,7 @@ TEST_F(UpdaterFaultTest, Roots_TrailingSeparatorNonAsciiAndStartedInClient) {
       SCOPED_TRACE(packaged ? "package mode" : "staged mode");
       RemoveTree(c.real_root);
       Install(c.real_root + L"\\Client", "1");
-      std::wstring args = L"--pid=0 --root_dir=" + Quote(c.root);
+      std::wstring args = Args(0, c.root);
       std::wstring package;
       if (packaged) {
         package = Package("2");
@@ -506,7 +454,8 @@ TEST_F(UpdaterFaultTest, Roots_TrailingSeparatorNonAsciiAndStartedInClient) {
 // running update.exe and the unpacker by renames.
 TEST_F(UpdaterFaultTest, Packages_FolderForAFileAndTheUpdaterItselfAreReplaced) {
   Install(root_ + L"\\Client", "1");
-  const std::wstring source = MakeTempDir(L"src");
+  const ScopedTempDir source_dir(L"src");
+  const std::wstring& source = source_dir.path();
   Install(source + L"\\Client", "2");
   ASSERT_TRUE(DeleteFileW((source + L"\\Client\\data\\common.txt").c_str()));
   ASSERT_TRUE(MakeDirs(source + L"\\Client\\data\\common.txt"));
@@ -522,15 +471,13 @@ TEST_F(UpdaterFaultTest, Packages_FolderForAFileAndTheUpdaterItselfAreReplaced) 
   ASSERT_TRUE(MakePackage(source, package));
   UpdateOptions options;
   options.updater = root_ + L"\\update.exe";
-  UpdateRun run =
-      RunUpdater(L"--pid=0 --root_dir=" + Quote(root_) + L" --unzip=" + Quote(package), options);
+  UpdateRun run = RunUpdater(Args(0, root_, package), options);
   EXPECT_TRUE(HasLine(run, "update finished 1")) << run.log;
   EXPECT_EQ(TreeHash(root_ + L"\\Client"), new_client);
   for (const wchar_t* program : {L"update.exe", L"7z.exe", L"7z.dll"})
     EXPECT_EQ(ReadFileBytes(root_ + L"\\" + program), ReadFileBytes(source + L"\\" + program));
   EXPECT_FALSE(FileExists(package));
-  EXPECT_EQ(ClientStarts(1), 1);
-  RemoveTree(source);
+  EXPECT_EQ(ClientStarts(1).size(), 1u);
 }
 
 TEST_F(UpdaterFaultTest, Packages_NotAnArchiveTruncatedOrEscapingWriteNothingOutside) {
@@ -552,8 +499,7 @@ TEST_F(UpdaterFaultTest, Packages_NotAnArchiveTruncatedOrEscapingWriteNothingOut
     ASSERT_TRUE(WriteFileBytes(package, c.bytes));
     UpdateOptions options;
     options.expect_dialog = true;
-    UpdateRun run =
-        RunUpdater(L"--pid=0 --root_dir=" + Quote(root_) + L" --unzip=" + Quote(package), options);
+    UpdateRun run = RunUpdater(Args(0, root_, package), options);
     EXPECT_FALSE(FileExists(work_ + L"\\escaped.txt")) << "written outside the root";
     EXPECT_FALSE(FileExists(work_ + L"\\escaped2.txt")) << "written outside the root";
     EXPECT_FALSE(FileExists(work_ + L"\\..\\escaped.txt"));
@@ -605,7 +551,7 @@ TEST_F(UpdaterFaultTest, Arguments_ThatCannotNameAPackageOrARootAreRefused) {
     UpdateOptions options;
     options.expect_dialog = true;
     options.cwd = work_;
-    std::wstring args = L"--pid=0 --root_dir=" + Quote(c.root);
+    std::wstring args = Args(0, c.root);
     if (!c.package.empty())
       args += L" --unzip=" + Quote(c.package);
     UpdateRun run = RunUpdater(args, options);
@@ -660,9 +606,8 @@ TEST_F(UpdaterFaultTest, Checksum_OnlyTheRightDigestInstalls) {
     ASSERT_TRUE(WriteFileBytes(package, bytes));
     UpdateOptions options;
     options.expect_dialog = c.error != nullptr;
-    UpdateRun run = RunUpdater(L"--pid=0 --root_dir=" + Quote(root_) + L" --unzip=" +
-                                   Quote(package) + L" --sha256=" + FromUtf8(c.value),
-                               options);
+    UpdateRun run =
+        RunUpdater(Args(0, root_, package) + L" --sha256=" + FromUtf8(c.value), options);
     if (!c.error) {
       EXPECT_TRUE(HasLine(run, "update finished 1")) << run.log;
       EXPECT_EQ(TreeHash(root_ + L"\\Client"), VersionHash("2"));
@@ -705,8 +650,7 @@ TEST_F(UpdaterFaultTest, TwoUpdaters_ForOneRootUnderTwoSpellingsLoseNothing) {
       continue;
     SCOPED_TRACE(c.name);
     ClearDir(root);
-    Install(root + L"\\Client", "1");
-    Install(root + L"\\zeltorcg_update_tmp\\Client", "2");
+    InstallAndStage(root);
     DeleteFileW((work_ + L"\\starts.txt").c_str());
     DeleteFileW((work_ + L"\\dialog.txt").c_str());
     const std::wstring updater = Quote(UpdaterDir() + L"\\update.exe") + L" --pid=0 --root_dir=";
@@ -720,7 +664,7 @@ TEST_F(UpdaterFaultTest, TwoUpdaters_ForOneRootUnderTwoSpellingsLoseNothing) {
     EXPECT_EQ(WaitForMultipleObjects(2, both, TRUE, 60000), WAIT_OBJECT_0);
     helper.WaitForExit(10000);
     EXPECT_EQ(TreeHash(root + L"\\Client"), new_hash);
-    EXPECT_EQ(ClientStarts(1), 1);
+    EXPECT_EQ(ClientStarts(1).size(), 1u);
     EXPECT_NE(ReadFileBytes(work_ + L"\\dialog.txt").find("found=1"), std::string::npos);
   }
   ClearDir(root);
@@ -732,12 +676,10 @@ TEST_F(UpdaterFaultTest, LogDirectory_BlockedByAFileFallsBackToDebugLog) {
   RemoveTree(moved);
   ASSERT_TRUE(MoveFileExW(log_dir.c_str(), moved.c_str(), 0) || !DirExists(log_dir));
   ASSERT_TRUE(WriteFileBytes(log_dir, "a file where the folder should be"));
-  Install(root_ + L"\\Client", "1");
-  Install(root_ + L"\\zeltorcg_update_tmp\\Client", "2");
+  InstallAndStage(root_);
   const std::wstring cwd = work_ + L"\\cwd";
   ASSERT_TRUE(MakeDirs(cwd));
-  RunResult result =
-      e2e::Run(Quote(UpdaterDir() + L"\\update.exe") + L" --pid=0 --root_dir=" + Quote(root_), cwd);
+  RunResult result = e2e::Run(Quote(UpdaterDir() + L"\\update.exe") + L" " + Args(0, root_), cwd);
   DeleteFileW(log_dir.c_str());
   MoveFileExW(moved.c_str(), log_dir.c_str(), 0);
   EXPECT_EQ(result.exit_code, 0u);

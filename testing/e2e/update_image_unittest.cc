@@ -8,12 +8,12 @@
 
 #include <cstdio>
 #include <cwchar>
-#include <memory>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "testing/e2e/e2e_support.h"
+#include "testing/scoped_test_handle.h"
 
 namespace e2e {
 namespace {
@@ -25,15 +25,8 @@ constexpr char kProjectVersion[] = UPDATE_EXPECTED_VERSION;
 const wchar_t* const kManifestType = MAKEINTRESOURCEW(24);
 const wchar_t* const kProcessManifest = MAKEINTRESOURCEW(1);
 
-struct ModuleCloser {
-  void operator()(HMODULE module) const { FreeLibrary(module); }
-};
-using ScopedModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleCloser>;
-
-struct ActCtxReleaser {
-  void operator()(HANDLE context) const { ReleaseActCtx(context); }
-};
-using ScopedActCtx = std::unique_ptr<void, ActCtxReleaser>;
+using testing_support::ScopedActCtx;
+using testing_support::ScopedModule;
 
 class UpdateImageTest : public ::testing::Test {
  protected:
@@ -50,7 +43,7 @@ TEST_F(UpdateImageTest, Manifest_RunsAsInvokerWithoutUiAccess) {
   SCOPED_TRACE(ToUtf8(path_));
   ScopedModule module(LoadLibraryExW(path_.c_str(), nullptr,
                                      LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
-  ASSERT_TRUE(module) << "error " << GetLastError();
+  ASSERT_TRUE(module.valid()) << "error " << GetLastError();
 
   // Exactly one manifest, the one Windows reads at process creation.
   std::vector<std::wstring> names;
@@ -73,9 +66,8 @@ TEST_F(UpdateImageTest, Manifest_RunsAsInvokerWithoutUiAccess) {
   description.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
   description.lpSource = path_.c_str();
   description.lpResourceName = kProcessManifest;
-  HANDLE created = CreateActCtxW(&description);
-  ASSERT_NE(created, INVALID_HANDLE_VALUE) << "error " << GetLastError();
-  ScopedActCtx context(created);
+  const ScopedActCtx context(CreateActCtxW(&description));
+  ASSERT_TRUE(context.valid()) << "error " << GetLastError();
   ACTIVATION_CONTEXT_RUN_LEVEL_INFORMATION run_level = {};
   ASSERT_TRUE(QueryActCtxW(0, context.get(), nullptr, RunlevelInformationInActivationContext,
                            &run_level, sizeof(run_level), nullptr))

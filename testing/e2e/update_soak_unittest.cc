@@ -11,23 +11,18 @@
 namespace e2e {
 namespace {
 
-Tree Version(int version) {
-  const std::string v = std::to_string(version);
-  return {{L"version.txt", v + "\n"},
-          {L"data\\common.txt", "common " + v},
-          {L"data\\v" + std::to_wstring(version % 3) + L".txt", "rotating " + v}};
-}
+// Each version holds a file of its own: one left behind would show.
+constexpr VersionShape kShape = {.files = 0, .own_file = true};
 
 TEST(UpdaterSoak, AlternatingModesInstallEveryVersionExactly) {
   int updates = 200;
   if (const char* n = std::getenv("SOAK_UPDATES"))
     updates = std::atoi(n);
-  const std::wstring work = MakeTempDir(L"soak");
+  const ScopedTempDir work_dir(L"soak");
+  const std::wstring& work = work_dir.path();
   const std::wstring root = work + L"\\root";
-  const std::wstring client = BinDir() + L"\\ZeltorCloudPlay.exe";
   SetEnvironmentVariableW(L"CLIENT_RECORD_FILE", (work + L"\\starts.txt").c_str());
-  ASSERT_TRUE(WriteTree(root + L"\\Client", Version(0)));
-  ASSERT_TRUE(CopyFileTo(client, root + L"\\Client\\ZeltorCloudPlay.exe"));
+  ASSERT_TRUE(WriteVersion(root + L"\\Client", "0", kShape));
 
   for (int i = 1; i <= updates; ++i) {
     SCOPED_TRACE(i);
@@ -35,24 +30,21 @@ TEST(UpdaterSoak, AlternatingModesInstallEveryVersionExactly) {
     // The expected tree: exactly version i with the client program.
     const std::wstring expected_dir = work + L"\\expected";
     RemoveTree(expected_dir);
-    ASSERT_TRUE(WriteTree(expected_dir, Version(i)));
-    ASSERT_TRUE(CopyFileTo(client, expected_dir + L"\\ZeltorCloudPlay.exe"));
-    std::wstring args = L"--pid=0 --root_dir=" + Quote(root);
+    ASSERT_TRUE(WriteVersion(expected_dir, std::to_string(i), kShape));
+    std::wstring args = Args(0, root);
     if (packaged) {
       // A package overwrites and adds but never removes: start from the same
       // file set so that the result is exactly version i.
       RemoveTree(root + L"\\Client\\data");
       const std::wstring source = work + L"\\src";
       RemoveTree(source);
-      ASSERT_TRUE(WriteTree(source + L"\\Client", Version(i)));
-      ASSERT_TRUE(CopyFileTo(client, source + L"\\Client\\ZeltorCloudPlay.exe"));
+      ASSERT_TRUE(WriteVersion(source + L"\\Client", std::to_string(i), kShape));
       const std::wstring package = work + L"\\update.7z";
       ASSERT_TRUE(MakePackage(source, package));
       args += L" --unzip=" + Quote(package);
     } else {
       const std::wstring staged = root + L"\\zeltorcg_update_tmp\\Client";
-      ASSERT_TRUE(WriteTree(staged, Version(i)));
-      ASSERT_TRUE(CopyFileTo(client, staged + L"\\ZeltorCloudPlay.exe"));
+      ASSERT_TRUE(WriteVersion(staged, std::to_string(i), kShape));
     }
     UpdateRun run = RunUpdater(args);
     ASSERT_EQ(run.process.exit_code, 0u);
@@ -78,7 +70,7 @@ TEST(UpdaterSoak, AlternatingModesInstallEveryVersionExactly) {
   // Every update started the client once; the last one may still be starting.
   EXPECT_EQ(ReadClientRecords(work + L"\\starts.txt", updates).size(),
             static_cast<size_t>(updates));
-  RemoveTree(work);
+  SetEnvironmentVariableW(L"CLIENT_RECORD_FILE", nullptr);
 }
 
 }  // namespace
