@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cwctype>
 #include <functional>
 
 #include "base/command_line.h"
@@ -551,9 +550,7 @@ std::wstring InstallLockName(const std::wstring& root_dir) {
   }
   const base::FilePath absolute = base::MakeAbsoluteFilePath(base::FilePath(root_dir));
   const std::wstring key = absolute.empty() ? root_dir : absolute.StripTrailingSeparators().value();
-  std::wstring lower(key.size(), L'\0');
-  std::transform(key.begin(), key.end(), lower.begin(),
-                 [](wchar_t c) { return static_cast<wchar_t>(std::towlower(c)); });
+  const std::wstring lower = update::ListingKey(key);
   const uint64_t hash = base::Fnv1a64(lower.data(), lower.size());
   swprintf(name, 80, L"%ls%016llx", layout::kObjectPrefix, static_cast<unsigned long long>(hash));
   return name;
