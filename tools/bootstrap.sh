@@ -1,11 +1,20 @@
 #!/usr/bin/env bash
 # Installs everything the build and the tests need on a Debian 12 machine.
 # Idempotent: does nothing when every package is present.
+#
+# A package mirror that is syncing can fail one index (seen: the i386 security
+# index) for an hour. The lists are then read again a few times; when they still
+# fail, the install is tried with the lists that were read, and when that is
+# refused (the installed amd64 libraries are at versions no i386 index offers),
+# with the release's own versions for both architectures.
 set -euo pipefail
 
 packages=(g++-mingw-w64-i686 wine wine32:i386 wine64 googletest cmake ninja-build
           xvfb xauth x11-apps imagemagick fonts-wqy-microhei clang-format gnuplot-nox bc
           osslsigncode openssl python3)
+release=bookworm
+update_tries=${BOOTSTRAP_UPDATE_TRIES:-3}
+retry_pause=${BOOTSTRAP_RETRY_PAUSE:-10}
 
 sudo=""
 if [ "$(id -u)" != 0 ]; then sudo="sudo"; fi
@@ -22,11 +31,37 @@ for p in "${packages[@]}"; do
 done
 # npm may come with a Node.js installed outside Debian's packages; only add Debian's when absent.
 command -v npm >/dev/null 2>&1 || missing+=(npm)
+
+apt_install() {
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$@" \
+    "${missing[@]}"
+}
+
 if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
   echo "bootstrap: installing ${missing[*]}"
-  $sudo apt-get update -qq
-  if [ ${#missing[@]} -gt 0 ]; then
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  lists_read=""
+  for ((try = 1; try <= update_tries; try++)); do
+    if $sudo apt-get update -qq; then lists_read=1; break; fi
+    if [ "$try" -lt "$update_tries" ]; then
+      echo "bootstrap: apt-get update failed (try $try of $update_tries), again in ${retry_pause}s"
+      sleep "$retry_pause"
+    fi
+  done
+  if [ -z "$lists_read" ]; then
+    echo "bootstrap: apt-get update still fails; installing with the package lists it read"
+  fi
+  if [ ${#missing[@]} -gt 0 ] && ! apt_install; then
+    echo "bootstrap: install refused; trying again with the release's own versions (-t $release)"
+    if ! apt_install -t "$release"; then
+      cat >&2 <<MSG
+bootstrap: could not install: ${missing[*]}
+  Neither the current package lists nor the release's own versions (-t $release)
+  could be installed. When apt-get update reported "Mirror sync in progress",
+  wait for the mirror and run 'make test' again; otherwise install the packages
+  above by hand ('apt-get install -t $release ...') and run it again.
+MSG
+      exit 1
+    fi
   fi
 fi
 
