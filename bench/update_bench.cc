@@ -278,7 +278,8 @@ int main(int argc, char** argv) {
       QueryPerformanceFrequency(&frequency);
       QueryPerformanceCounter(&begin);
       std::string digest;
-      if (!update::Sha256OfFile(base::FilePath(package), &digest))
+      update::PackageFile file;
+      if (!file.Open(base::FilePath(package)) || !file.Sha256(&digest))
         break;
       QueryPerformanceCounter(&end);
       hashed.push_back(1000.0 * static_cast<double>(end.QuadPart - begin.QuadPart) /

@@ -1,6 +1,10 @@
 #include "update/arguments.h"
 
+#include <algorithm>
 #include <cwctype>
+
+#include "base/logging.h"
+#include "base/strings/string_number_conversions.h"
 
 namespace update {
 
@@ -62,6 +66,22 @@ bool IsSha256Text(const std::wstring& text) {
       return false;
   }
   return true;
+}
+
+int32_t PidFromSwitchValue(const std::wstring& raw) {
+  // The value is read as ASCII: a value with any other character is no pid.
+  const bool ascii = std::all_of(raw.begin(), raw.end(), [](wchar_t c) { return c < 0x80; });
+  size_t first = raw.find_first_not_of(L" \t\n\v\f\r");
+  if (first != std::wstring::npos && (raw[first] == L'-' || raw[first] == L'+'))
+    ++first;
+  const bool digits = first < raw.size() && raw[first] >= L'0' && raw[first] <= L'9';
+  // The conversion's best effort is the leading number, clamped to 64 bits.
+  int64_t value = 0;
+  (void)base::StringToInt64(raw, &value);
+  if (ascii && digits && value >= INT32_MIN && value <= INT32_MAX)
+    return static_cast<int32_t>(value);
+  LOG(WARNING) << "ignoring pid value \"" << raw << "\": not a 32-bit decimal number";
+  return 0;
 }
 
 }  // namespace update

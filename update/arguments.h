@@ -1,6 +1,7 @@
 #ifndef UPDATE_ARGUMENTS_H_
 #define UPDATE_ARGUMENTS_H_
 
+#include <cstdint>
 #include <string>
 
 // The checks the updater's arguments pass before anything runs: names that
@@ -27,6 +28,12 @@ bool IsSha256Text(const std::wstring& text);
 std::string RefusedArguments(const std::wstring& root_dir,
                              const std::wstring& package,
                              const std::wstring* sha256);
+
+// The client's pid from the text of the "pid" switch: optional white space and
+// sign, then decimal digits; the rest is ignored ("1234abc" gives 1234). A text
+// without digits, or outside the signed 32-bit range, is treated as absent: it
+// is logged as a WARNING with the raw value and gives 0 (no wait).
+int32_t PidFromSwitchValue(const std::wstring& raw);
 
 }  // namespace update
 

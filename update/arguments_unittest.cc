@@ -56,4 +56,31 @@ TEST(IsSha256Text, TakesExactly64HexDigitsOfEitherCase) {
 }
 
 }  // namespace
+TEST(PidFromSwitchValue, ReadsLeadingDecimalAndRejectsTheRest) {
+  struct {
+    std::wstring raw;
+    int32_t pid;
+  } cases[] = {
+      {L"1234", 1234},
+      {L"1234abc", 1234},
+      {L"  42", 42},
+      {L"+7", 7},
+      {L"-5", -5},
+      {L"2147483647", 2147483647},
+      {L"-2147483648", INT32_MIN},
+      {L"2147483648", 0},
+      {L"-2147483649", 0},
+      {L"99999999999999999999", 0},
+      {L"", 0},
+      {L"abc", 0},
+      {L"-", 0},
+      {L"12\x4E00", 0},
+      {L"\xFF11\xFF12", 0},  // full-width digits are no ASCII digits
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "raw of " << c.raw.size() << " units, expected " << c.pid);
+    EXPECT_EQ(PidFromSwitchValue(c.raw), c.pid);
+  }
+}
+
 }  // namespace update

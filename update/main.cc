@@ -77,7 +77,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, wchar_t* command_line_tail, int) {
   if (command_line->HasSwitch("root_dir"))
     root_dir = command_line->GetSwitchValue("root_dir");
   if (command_line->HasSwitch("pid"))
-    pid = PidFromSwitchValue(command_line->GetSwitchValue("pid"));
+    pid = update::PidFromSwitchValue(command_line->GetSwitchValue("pid"));
   LOG_AT(INFO, kRequestLine) << "update with pid:" << pid << ",unzip:" << package << " ,"
                              << root_dir;
 

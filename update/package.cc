@@ -1,6 +1,6 @@
 #include "update/package.h"
 
-#include <cwctype>
+#include <array>
 
 #include "base/strings/utf_string_conversions.h"
 
@@ -8,31 +8,43 @@ namespace update {
 
 namespace {
 
-void AddEntry(const std::string& path, bool directory, uint64_t size, ArchiveListing* entries) {
+void AddEntry(const std::string& path, ArchiveEntry entry, ArchiveListing* entries) {
   if (path.empty())
     return;
-  ArchiveEntry entry;
   entry.path = base::UTF8ToWide(path);
-  entry.directory = directory;
-  entry.size = directory ? 0 : size;
+  if (entry.directory) {
+    entry.size = 0;
+    entry.has_crc = false;
+  }
   (*entries)[ListingKey(entry.path)] = entry;
 }
 
-}  // namespace
-
-std::wstring ListingKey(std::wstring path) {
-  for (wchar_t& c : path)
-    c = static_cast<wchar_t>(std::towlower(c));
-  return path;
+// The value of a "Size = " or "CRC = " line: digits in `base` up to the first
+// other character.
+uint64_t ParseNumber(const std::string& value, int base, bool* any) {
+  uint64_t number = 0;
+  *any = false;
+  for (char c : value) {
+    const int digit = c >= '0' && c <= '9'   ? c - '0'
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                             : base;
+    if (digit >= base)
+      break;
+    number = number * base + static_cast<uint64_t>(digit);
+    *any = true;
+  }
+  return number;
 }
+
+}  // namespace
 
 bool ParseArchiveListing(const std::string& listing, ArchiveListing* entries) {
   entries->clear();
   bool in_entries = false;
   bool have_path = false;
   std::string path;
-  bool directory = false;
-  uint64_t size = 0;
+  ArchiveEntry entry;
   size_t start = 0;
   while (start <= listing.size()) {
     size_t end = listing.find('\n', start);
@@ -48,37 +60,53 @@ bool ParseArchiveListing(const std::string& listing, ArchiveListing* entries) {
     }
     if (line.empty()) {
       if (have_path)
-        AddEntry(path, directory, size, entries);
-      have_path = directory = false;
-      size = 0;
+        AddEntry(path, entry, entries);
+      have_path = false;
+      entry = ArchiveEntry();
       continue;
     }
     const size_t equals = line.find(" = ");
     const std::string key = line.substr(0, equals);
     const std::string value = equals == std::string::npos ? "" : line.substr(equals + 3);
+    bool any = false;
     if (key == "Path") {
       if (have_path)
-        AddEntry(path, directory, size, entries);
+        AddEntry(path, entry, entries);
       path = value;
       have_path = true;
-      directory = false;
-      size = 0;
+      entry = ArchiveEntry();
     } else if (key == "Folder") {
-      directory = directory || value == "+";
+      entry.directory = entry.directory || value == "+";
     } else if (key == "Attributes") {
-      directory = directory || (!value.empty() && value[0] == 'D');
+      entry.directory = entry.directory || (!value.empty() && value[0] == 'D');
     } else if (key == "Size") {
-      size = 0;
-      for (char c : value) {
-        if (c < '0' || c > '9')
-          break;
-        size = size * 10 + static_cast<uint64_t>(c - '0');
-      }
+      entry.size = ParseNumber(value, 10, &any);
+    } else if (key == "CRC") {
+      entry.crc = static_cast<uint32_t>(ParseNumber(value, 16, &any));
+      entry.has_crc = any && value.size() <= 8;
     }
   }
   if (have_path)
-    AddEntry(path, directory, size, entries);
+    AddEntry(path, entry, entries);
   return in_entries;
+}
+
+uint32_t Crc32(uint32_t crc, const void* data, size_t size) {
+  static const auto table = [] {
+    std::array<uint32_t, 256> entries{};
+    for (uint32_t i = 0; i < 256; ++i) {
+      uint32_t value = i;
+      for (int bit = 0; bit < 8; ++bit)
+        value = (value & 1) ? 0xEDB88320u ^ (value >> 1) : value >> 1;
+      entries[i] = value;
+    }
+    return entries;
+  }();
+  const unsigned char* bytes = static_cast<const unsigned char*>(data);
+  crc = ~crc;
+  for (size_t i = 0; i < size; ++i)
+    crc = table[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
+  return ~crc;
 }
 
 }  // namespace update

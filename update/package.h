@@ -6,6 +6,8 @@
 #include <string>
 
 #include "base/file_path.h"
+#include "base/win/scoped_handle.h"
+#include "update/journal.h"
 
 // What a package must turn into: the unpacker's own listing of the archive,
 // checked against the tree it extracted, and the new version's entries
@@ -18,18 +20,16 @@ struct ArchiveEntry {
   std::wstring path;  // relative, '\'-separated, as listed
   bool directory = false;
   uint64_t size = 0;  // of a file
+  bool has_crc = false;
+  uint32_t crc = 0;  // CRC-32 of a file's content, when listed
 };
 using ArchiveListing = std::map<std::wstring, ArchiveEntry>;
 
-// The key of a relative path in an ArchiveListing: lower case, as the file
-// system compares names.
-std::wstring ListingKey(std::wstring path);
-
 // Parses the unpacker's technical listing (`l -slt`, UTF-8): the blocks after
 // the "----------" line, one per entry, with "Path = ", "Size = ",
-// "Folder = +" or "Attributes = D...". A later entry of the same path replaces
-// an earlier one, as extraction with overwriting does. False when the listing
-// has no such section (not a listing, or the archive could not be read).
+// "Folder = +" or "Attributes = D..." and "CRC = " (hexadecimal). A later entry of the same path
+// replaces an earlier one, as extraction with overwriting does. False when the listing has no such
+// section (not a listing, or the archive could not be read).
 [[nodiscard]] bool ParseArchiveListing(const std::string& listing, ArchiveListing* entries);
 
 // True when the tree below `dir` is exactly what `entries` lists: every listed
@@ -39,6 +39,19 @@ std::wstring ListingKey(std::wstring path);
 [[nodiscard]] bool ExtractedTreeMatches(const base::FilePath& dir,
                                         const ArchiveListing& entries,
                                         std::string* problem);
+
+// True when every entry of `entries` is found with its kind, size and listed
+// CRC-32 below the folder or file that `tops` names for the entry's first
+// component (lower case, as ListingKey gives); other entries may lie beside
+// them. Otherwise false with `problem` naming the first difference. Reads
+// every listed file whole.
+[[nodiscard]] bool ListedEntriesMatch(const std::map<std::wstring, base::FilePath>& tops,
+                                      const ArchiveListing& entries,
+                                      std::string* problem);
+
+// The CRC-32 (IEEE 802.3, as archives list it) of `size` bytes at `data`,
+// continuing from `crc` (0 to start).
+uint32_t Crc32(uint32_t crc, const void* data, size_t size);
 
 // Completes the new version `fresh` with what the installed version
 // `installed` has and `fresh` lacks: files are hard-linked where the volume
@@ -50,9 +63,46 @@ std::wstring ListingKey(std::wstring path);
                                       const base::FilePath& fresh,
                                       std::string* problem);
 
-// The SHA-256 digest of the file `path` as 64 lower-case hexadecimal digits,
-// read in pieces (never whole into memory). False when it cannot be read.
-[[nodiscard]] bool Sha256OfFile(const base::FilePath& path, std::string* digest);
+// A package file held open for reading, shared only with readers: while it
+// is held nobody can write, replace, rename or delete it, so what is hashed
+// and listed is what the unpacker extracts. Move-only; not thread-safe.
+class PackageFile {
+ public:
+  PackageFile() = default;
+  PackageFile(PackageFile&&) = default;
+  PackageFile& operator=(PackageFile&&) = default;
+
+  // Opens and holds `path`. False when it cannot be opened (logged by the caller).
+  [[nodiscard]] bool Open(const base::FilePath& path);
+  bool IsOpen() const { return file_.IsValid(); }
+  const base::FilePath& path() const { return path_; }
+  // Lets go of the file.
+  void Close() { file_.Close(); }
+
+  // The SHA-256 digest of the held file as 64 lower-case hexadecimal digits,
+  // read in pieces through the held handle. False when it cannot be read.
+  [[nodiscard]] bool Sha256(std::string* digest) const;
+
+  // What tells the held file from any other at its path: its volume, file
+  // index, size and last write time, as text. Empty when it cannot be read.
+  std::string Identity() const;
+  // The Identity of whatever file is at `path` now; empty when there is none.
+  static std::string IdentityAt(const base::FilePath& path);
+
+ private:
+  base::FilePath path_;
+  base::win::ScopedHandle file_;
+};
+
+// Runs the unpacker beside the updater on the held `package`: its listing
+// (`l -slt`) into `listing`. False when it could not run or list the package.
+[[nodiscard]] bool ListPackage(const PackageFile& package, ArchiveListing* listing);
+
+// Extracts the held `package` into `out_dir` with the unpacker and checks the
+// tree against the package's own listing, logged with the unpacker's promised
+// lines. False, with an ERROR saying why, unless the unpacker exited 0 and the
+// tree is exactly what the package lists.
+[[nodiscard]] bool UnpackPackage(const PackageFile& package, const base::FilePath& out_dir);
 
 }  // namespace update
 

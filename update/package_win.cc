@@ -2,11 +2,20 @@
 
 #include <set>
 
+#include <cstdio>
+
+#include "base/command_line.h"
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/hash/sha256.h"
+#include "base/logging.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
+#include "common/util/layout.h"
+#include "common/util/path_util.h"
+#include "update/steps.h"
 
 namespace update {
 
@@ -138,18 +147,72 @@ bool JoinInstalledFiles(const base::FilePath& installed,
   return true;
 }
 
-bool Sha256OfFile(const base::FilePath& path, std::string* digest) {
-  const base::win::ScopedHandle file(CreateFileW(path.value().c_str(), GENERIC_READ,
-                                                 FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!file.IsValid())
+bool ListedEntriesMatch(const std::map<std::wstring, base::FilePath>& tops,
+                        const ArchiveListing& entries,
+                        std::string* problem) {
+  std::string buffer(1 << 20, '\0');
+  for (const auto& [key, entry] : entries) {
+    const size_t slash = key.find(L'\\');
+    const auto top = tops.find(key.substr(0, slash));
+    if (top == tops.end()) {
+      *problem = Describe("listed entry has no place in the new version", entry.path);
+      return false;
+    }
+    const base::FilePath path = slash == std::wstring::npos
+                                    ? top->second
+                                    : top->second.Append(entry.path.substr(slash + 1));
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.value().c_str(), GetFileExInfoStandard, &data)) {
+      *problem = Describe("listed entry missing", entry.path);
+      return false;
+    }
+    const bool directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    if (directory != entry.directory || (!directory && size != entry.size)) {
+      *problem = Describe("listed entry of another kind or size", entry.path);
+      return false;
+    }
+    if (directory || !entry.has_crc)
+      continue;
+    const base::win::ScopedHandle file(CreateFileW(path.value().c_str(), GENERIC_READ,
+                                                   FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    uint32_t crc = 0;
+    DWORD read = 0;
+    bool readable = file.IsValid();
+    while (readable &&
+           (readable = ReadFile(file.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read,
+                                nullptr) != 0) &&
+           read > 0) {
+      crc = Crc32(crc, buffer.data(), read);
+    }
+    if (!readable || crc != entry.crc) {
+      *problem = Describe(
+          readable ? "listed file's content differs (CRC)" : "listed file unreadable", entry.path);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool PackageFile::Open(const base::FilePath& path) {
+  path_ = path;
+  // Readers only: the unpacker opens it for reading, nobody may change it.
+  file_.Set(CreateFileW(path.value().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  return file_.IsValid();
+}
+
+bool PackageFile::Sha256(std::string* digest) const {
+  LARGE_INTEGER start = {};
+  if (!file_.IsValid() || !SetFilePointerEx(file_.Get(), start, nullptr, FILE_BEGIN))
     return false;
   base::SHA256Context context;
   base::SHA256Init(&context);
   std::string buffer(1 << 20, '\0');
   for (;;) {
     DWORD read = 0;
-    if (!ReadFile(file.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr))
+    if (!ReadFile(file_.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr))
       return false;
     if (read == 0)
       break;
@@ -158,6 +221,147 @@ bool Sha256OfFile(const base::FilePath& path, std::string* digest) {
   base::SHA256Digest result;
   base::SHA256Final(&result, &context);
   *digest = base::SHA256DigestToBase16(result);
+  return true;
+}
+
+namespace {
+
+std::string IdentityOf(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file, &info))
+    return std::string();
+  char text[96];
+  snprintf(text, sizeof(text), "%08lx-%08lx%08lx-%08lx%08lx-%08lx%08lx", info.dwVolumeSerialNumber,
+           info.nFileIndexHigh, info.nFileIndexLow, info.nFileSizeHigh, info.nFileSizeLow,
+           info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
+  return text;
+}
+
+// A new file of the temporary folder, readable and writable through the
+// returned handle (inheritable) and deleted when the last handle to it closes,
+// whoever holds it (a console host can outlive the child it served). Invalid
+// on failure.
+base::win::ScopedHandle CreateScratchFile() {
+  base::FilePath temp;
+  wchar_t name[MAX_PATH];
+  if (!base::GetTempDir(&temp) || !GetTempFileNameW(temp.value().c_str(), L"zcg", 0, name))
+    return base::win::ScopedHandle();
+  SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+  return base::win::ScopedHandle(CreateFileW(
+      name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+}
+
+// Reads all of the open `file` from its start: false when it cannot be read
+// or exceeds 1 GiB.
+bool ReadFromStart(HANDLE file, std::string* bytes) {
+  LARGE_INTEGER size;
+  if (!SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_BEGIN) ||
+      !GetFileSizeEx(file, &size) || size.QuadPart > (1 << 30))
+    return false;
+  bytes->resize(static_cast<size_t>(size.QuadPart));
+  DWORD read = 0;
+  return bytes->empty() ||
+         (ReadFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &read, nullptr) &&
+          read == bytes->size());
+}
+
+// The unpacker's listing of `package` written to a scratch file: started, not
+// waited for. Invalid when it could not be started.
+base::Process StartLister(const base::FilePath& package, base::win::ScopedHandle* listing_file) {
+  *listing_file = CreateScratchFile();
+  if (!listing_file->IsValid())
+    return base::Process();
+  base::LaunchOptions options;
+  options.hide_window = true;
+  options.std_output = options.std_error = listing_file->Get();
+  options.inherited_handles = {listing_file->Get()};
+  base::CommandLine list(common::GetExeDirFilePath(common::layout::kUnpackerExe));
+  list.AppendArg("l");
+  list.AppendArg("-slt");
+  list.AppendArg("-sccUTF-8");
+  list.AppendArgWide(package.value());
+  return base::LaunchProcess(list, options);
+}
+
+// Waits for the lister and reads what it listed. False, with `problem`, when
+// it failed or its listing cannot be read.
+bool FinishListing(const base::Process& lister,
+                   const base::win::ScopedHandle& listing_file,
+                   ArchiveListing* entries,
+                   std::string* problem) {
+  int code = -1;
+  std::string text;
+  if (!lister.IsValid() || !lister.WaitForExit(&code) || code != 0 ||
+      !ReadFromStart(listing_file.Get(), &text) || !ParseArchiveListing(text, entries)) {
+    *problem = "the package's listing could not be read (exit code " + std::to_string(code) + ")";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string PackageFile::Identity() const {
+  return file_.IsValid() ? IdentityOf(file_.Get()) : std::string();
+}
+
+std::string PackageFile::IdentityAt(const base::FilePath& path) {
+  const base::win::ScopedHandle file(CreateFileW(
+      path.value().c_str(), FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
+  return file.IsValid() ? IdentityOf(file.Get()) : std::string();
+}
+
+bool ListPackage(const PackageFile& package, ArchiveListing* listing) {
+  base::win::ScopedHandle listing_file;
+  std::string problem;
+  return FinishListing(StartLister(package.path(), &listing_file), listing_file, listing, &problem);
+}
+
+// The unpacker splits its own command line and reads no backslash escapes, so
+// its output switch is written as -o"<folder>" verbatim after the arguments
+// the command-line builder quotes: quoted as one argument, a path with a blank
+// or a non-ASCII character would reach it split. The listing runs beside the
+// extraction; the unpacker has no time limit and its console stays hidden.
+bool UnpackPackage(const PackageFile& package, const base::FilePath& out_dir) {
+  base::win::ScopedHandle listing_file;
+  const base::Process lister = StartLister(package.path(), &listing_file);
+  base::LaunchOptions options;
+  options.hide_window = true;
+  base::CommandLine unpack(common::GetExeDirFilePath(common::layout::kUnpackerExe));
+  unpack.AppendArg("x");
+  unpack.AppendArgWide(package.path().value());
+  unpack.AppendArg("-aoa");
+  const std::wstring command = unpack.GetCommandLineString() + L" -o\"" + out_dir.value() + L"\"";
+  const base::Process unpacker = base::LaunchProcess(command, options);
+  LogUnpackerLaunch(unpacker.IsValid(), command);
+  if (!unpacker.IsValid()) {
+    LogUnpackerLaunchFailed();
+    if (lister.IsValid())
+      (void)lister.Terminate(1, true);
+    return false;
+  }
+  int exit_code = 0;
+  const bool ret = unpacker.WaitForExit(&exit_code);
+  LogUnpackerExit(exit_code, ret);
+  ArchiveListing entries;
+  std::string problem;
+  const bool listed = FinishListing(lister, listing_file, &entries, &problem);
+  PauseForTest(common::layout::pause::kAfterUnpacker);
+  // Only an exit code of 0 and a tree that matches the package's own listing
+  // count as success: a killed unpacker, a full disk or a damaged package
+  // leave a tree that does not. An unreadable exit code is no proof of it.
+  if (!ret || exit_code != 0)
+    problem = "the unpacker failed (exit code " + std::to_string(exit_code) + ")";
+  else if (listed && entries.empty())
+    problem = "the package holds nothing";
+  else if (listed)
+    (void)ExtractedTreeMatches(out_dir, entries, &problem);
+  if (!problem.empty()) {
+    LOG(ERROR) << "package not installed, installation kept: " << problem;
+    return false;
+  }
   return true;
 }
 

@@ -1,97 +1,124 @@
 #ifndef UPDATE_TRANSACTION_H_
 #define UPDATE_TRANSACTION_H_
 
+#include <cstdint>
 #include <string>
-#include <vector>
 
 #include "base/file_path.h"
+#include "update/journal.h"
 
 // The installation transaction: how whole new versions of the top-level
 // entries of an installation root (normally "Client", also update.exe and the
 // unpacker) replace the installed ones by renames, how that is undone, and how
 // a run that was cut short is finished by the next one.
 //
-// Every new entry is complete before anything installed is touched. A journal
-// below the root says what is moved where; it is written (to a temporary name,
-// then renamed over) before the first rename and again when the new version
-// has started, so that at any instant the disk tells what to finish or undo.
+// Every new entry is complete before anything installed is touched. The
+// journal below the root (see journal.h) says what is moved where; it is
+// written under a temporary name and renamed over before the first rename,
+// before an undo moves anything, and when the new client has started, so that
+// at any instant the disk tells what to finish or undo. The steps run in one
+// order only: Prepare, Swap, Start, CleanUp, with Undo after a failed Swap or
+// Start; calling one out of order is a fatal CHECK.
 // Single-threaded; the caller holds the installation lock throughout.
 
 namespace update {
 
-// One top-level entry of the swap: `source` (complete, on the root's volume)
-// replaces `live`; the installed `live`, when there is one, goes to `previous`.
-struct SwapEntry {
-  base::FilePath live;
-  base::FilePath source;
-  base::FilePath previous;
+class PackageFile;
+
+// What finishing an earlier run came to.
+enum class EarlierRun {
+  kNone,       // nothing to finish: no journal, or one recovered from the disk
+  kInstalled,  // its new version runs
+  kUndone,     // its undo is finished: the previous version is back in place
+  kFailed,     // its new version was refused or could not be undone, or the
+               // installation could not be read: nothing more is done this run
 };
+
+// How the swap's first attempts are logged: as staged mode always reported
+// them ("delete file result:", "move result:"), or only when they fail.
+enum class SwapLog { kStagedLines, kFailuresOnly };
 
 class InstallTransaction {
  public:
-  enum class Phase { kPrepared, kStarted };
-
   // A transaction below `root_dir`, not yet written anywhere.
   explicit InstallTransaction(const base::FilePath& root_dir);
 
-  // Reads the journal an earlier run left below `root_dir`. False when there
-  // is none or it cannot be read (a damaged journal is logged and removed).
-  [[nodiscard]] bool Load();
-
-  // Appends an entry; live, source and previous must be distinct paths.
-  void Add(const SwapEntry& entry);
-  // A path deleted by CleanUp (an extraction folder, a package).
+  // While building: the new version of the installed entry `name` (one of
+  // layout::kInstalledEntries) lies complete at `source`, a path below the
+  // root. Its installed version will go to a fresh previous-version name.
+  void Add(const std::wstring& name, const base::FilePath& source);
+  // While building: `path` (below the root) is deleted by CleanUp and Undo.
   void AddLeftover(const base::FilePath& path);
-  void set_package(const base::FilePath& package) { package_ = package; }
+  // While building: the package this transaction installs, and what
+  // identifies that file (see PackageFile::Identity); CleanUp deletes it only
+  // while the file at that path still has that identity.
+  void SetPackage(const base::FilePath& package, const std::string& identity);
 
-  // Records the entries with `phase` in the journal. False when it cannot be
-  // written; nothing else has changed then.
-  [[nodiscard]] bool Record(Phase phase);
+  // Records the transaction as prepared. False when the journal cannot be
+  // written (logged); nothing else has changed then.
+  [[nodiscard]] bool Prepare();
 
-  // One attempt to move entry `index`'s installed version aside: true when
-  // `live` is gone from its place (also when it never existed). A `previous`
-  // that an earlier run left is renamed to a trash name first.
-  [[nodiscard]] bool MoveAside(size_t index);
-  // One attempt to rename entry `index`'s source into `live`; refuses while
-  // anything stands under `live`.
-  [[nodiscard]] bool MoveIn(size_t index);
+  // Moves every entry in: the installed version aside, the new one into its
+  // place, each rename retried while another program holds it (see retry.h).
+  // False when an entry could not be moved; Undo must follow.
+  [[nodiscard]] bool Swap(SwapLog log);
 
-  // Puts every entry back as it was before the swap: a new version in `live`
-  // goes back to its source (or to the trash when the source was refilled),
-  // the previous version back to `live`. Logs an ERROR "update undone,
-  // previous version restored: <live>" for each restored entry, or why one
-  // could not be restored. When all went back, the leftovers and the journal
-  // are deleted; else the journal stays for the next run.
-  void Undo();
+  // Starts root\Client\ZeltorCloudPlay.exe and watches its start: true when it
+  // keeps running past the start check or ends with an ordinary status; the
+  // start is then recorded and from here on the new version stays. False when
+  // it could not be started or failed at once; Undo must follow.
+  [[nodiscard]] bool Start();
 
-  // After the new version has started: deletes the previous versions and
-  // leftovers (renamed to trash names first), then the journal, then the
-  // package ("remove the zip file" once it is gone). Logs a WARNING for
-  // whatever cannot be deleted; the next run tries again.
+  // After Start: deletes the previous versions and leftovers (renamed to trash
+  // names first), the journal, then the package when it is still the same
+  // file ("remove the zip file"). Whatever cannot be deleted is logged as a
+  // WARNING and left for a later run.
   void CleanUp();
 
-  // Removes the journal; the entries stay as they are.
-  void Forget();
+  // Records that the swap is being undone, waits for a failed client and the
+  // programs it started to end, then puts every entry back: the new version
+  // back to its source, the previous version back in place, each rename
+  // retried as in Swap. Logs "update undone, previous version restored: ..."
+  // per restored entry. True when all went back (leftovers and journal are
+  // deleted; the package is kept); false when something is still held, and
+  // the journal stays in its undoing phase for the next run.
+  [[nodiscard]] bool Undo();
 
-  // True when every entry's source is in `live`.
-  bool AllMovedIn() const;
-
-  Phase phase() const { return phase_; }
-  const std::vector<SwapEntry>& entries() const { return entries_; }
-  const base::FilePath& package() const { return package_; }
-  base::FilePath JournalPath() const;
+  // Prepare, Swap and Start, then CleanUp; Undo after a failure. True when
+  // the new version runs.
+  [[nodiscard]] bool Complete(SwapLog log);
 
  private:
+  friend EarlierRun FinishEarlierRun(const base::FilePath& root_dir, PackageFile* request);
+  enum class Step { kBuilding, kPrepared, kSwapped, kStarted, kUndoing, kEnded };
+
+  bool Record(JournalPhase phase);
+  bool Load(std::string* problem);
+  base::FilePath PathOf(const std::wstring& relative) const;
+  std::wstring RelativeName(const base::FilePath& path) const;
+  bool MovedIn(const JournalEntry& entry) const;
+  bool NewVersionsMatchPackage();
+  void ForgetJournal();
+
   base::FilePath root_;
-  Phase phase_ = Phase::kPrepared;
-  std::vector<SwapEntry> entries_;
-  std::vector<base::FilePath> leftovers_;
-  base::FilePath package_;
+  Step step_ = Step::kBuilding;
+  Journal journal_;
+  uint32_t failed_client_ = 0;  // pid of a client that failed its start check
 };
 
-// The folder below the root that holds the stage, extraction folders and the
-// journal: root\zeltorcg_update_tmp.
-base::FilePath UpdateWorkDir(const base::FilePath& root_dir);
+// Finishes what an updater that was cut short left in its journal: its
+// clean-up when its client had started; its undo when it was undoing; else
+// its swap and start check, once its new versions are checked again against
+// what they came from (the package's listing with each file's CRC; the staged
+// client's program), undone when that or the start fails.
+// A journal that cannot be read is kept under a damaged name (an ERROR) and
+// the root is read instead: an installed entry that is missing while its
+// previous version is there is moved back first, and without a Client the
+// result is kFailed.
+// `request` is the package this run was asked to install, held, or null:
+// when it is the very file the earlier run installs, it is let go (closed)
+// so that the clean-up can delete it.
+EarlierRun FinishEarlierRun(const base::FilePath& root_dir, PackageFile* request);
 
 }  // namespace update
 

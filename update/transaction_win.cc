@@ -1,31 +1,74 @@
 #include "update/transaction.h"
 
-#include <string>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <vector>
 
+#include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/platform/windows_types.h"
-#include "base/strings/utf_string_conversions.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
 #include "base/win/scoped_handle.h"
 #include "common/util/layout.h"
+#include "update/holders.h"
+#include "update/package.h"
+#include "update/retry.h"
+#include "update/steps.h"
+
+// After <windows.h>, which it needs.
+#include <tlhelp32.h>
 
 namespace update {
 
 namespace {
 
-// The journal's first line; a journal without it is not ours.
-constexpr char kJournalHeader[] = "zeltorcg update transaction 1";
+namespace layout = common::layout;
+
+// The start check: a new client that ends within this window with a status
+// of kFailedStartStatus or above (the loader's and the processor's faults:
+// a missing DLL 0xC0000135, an access violation 0xC0000005), or with a
+// breakpoint (0x80000003, as a failed assertion traps), did not start. The
+// loader decides within milliseconds and a crash in start-up code within a
+// fraction of a second; a client that runs for 3 s got past both.
+constexpr int64_t kStartCheckMs = 3000;
+constexpr uint32_t kFailedStartStatus = 0xC0000000u;
+constexpr uint32_t kBreakpointStatus = 0x80000003u;
+
 // A journal larger than this is damaged (a few hundred bytes per entry).
 constexpr DWORD kMaxJournalBytes = 1 << 20;
+
+// How long an undo waits for the programs a failed client started.
+constexpr DWORD kClientChildrenWaitMs = 12000;
 
 bool Rename(const base::FilePath& from, const base::FilePath& to) {
   return MoveFileExW(from.value().c_str(), to.value().c_str(), 0) != 0;
 }
 
-// Renames `path` to a fresh trash name beside it: whatever stands under a
-// trash name is garbage that any later run may delete.
-bool MoveToTrash(const base::FilePath& path) {
-  return Rename(path, base::UniqueSiblingPath(path, base::kTrashSuffix));
+// Logs one line for each wait of a retried step on `path`.
+std::function<void(int64_t, uint32_t)> LogWait(const base::FilePath& path) {
+  return [path](int64_t pause_ms, uint32_t error) {
+    LOG(WARNING) << "held (error " << error << "), trying again in " << pause_ms << " ms: " << path;
+  };
+}
+
+// Renames `from` to `to`, retried while another program holds either (see
+// RetryWhileHeld). False with `*error` set when it did not happen; the
+// holders of `from` are logged when a hold outlasted the budget.
+bool RenameRetried(const base::FilePath& from, const base::FilePath& to, uint32_t* error) {
+  const bool renamed = RetryWhileHeld(
+      RetryPlan(), RealRetryClock(),
+      [&](int, uint32_t* failure) {
+        const bool done = Rename(from, to);
+        *failure = done ? 0 : GetLastError();
+        return done;
+      },
+      LogWait(from), error);
+  if (!renamed && IsHoldError(*error))
+    LogHolders(from);
+  return renamed;
 }
 
 // Deletes `path` by renaming it to a trash name and deleting that, so that a
@@ -38,19 +81,28 @@ void DeleteViaTrash(const base::FilePath& path) {
     LOG(WARNING) << "leftover of an update not deleted: " << path;
 }
 
-std::vector<std::string> SplitTabs(const std::string& line) {
-  std::vector<std::string> fields;
-  size_t start = 0;
-  for (size_t tab = line.find('\t'); tab != std::string::npos; tab = line.find('\t', start)) {
-    fields.push_back(line.substr(start, tab - start));
-    start = tab + 1;
+// Deletes the entries of `dir` whose names start with `prefix`, logging a
+// WARNING for each that cannot be deleted.
+void DeleteLeftovers(const base::FilePath& dir, const std::wstring& prefix) {
+  base::FileEnumerator entries(
+      dir, false, base::FileEnumerator::kFiles | base::FileEnumerator::kDirectories, prefix + L"*");
+  for (base::FilePath entry = entries.Next(); !entry.empty(); entry = entries.Next()) {
+    if (!base::DeleteFile(entry, true))
+      LOG(WARNING) << "leftover of an update not deleted: " << entry;
   }
-  fields.push_back(line.substr(start));
-  return fields;
 }
 
-base::FilePath PathField(const std::string& field) {
-  return base::FilePath(base::UTF8ToWide(field));
+// What earlier runs left once a new version runs: previous versions, trash,
+// unfinished copies and extractions.
+void RemoveOldVersions(const base::FilePath& root) {
+  const base::FilePath work = layout::WorkDir(root);
+  DeleteLeftovers(root, layout::kPreviousVersion);
+  for (const base::FilePath& moved :
+       {layout::InstalledClientDir(root), layout::StagedClientDir(root),
+        work.Append(layout::kExtraction), layout::JournalPath(root)}) {
+    DeleteLeftovers(moved.DirName(), moved.BaseName().value() + base::kTrashSuffix);
+    DeleteLeftovers(moved.DirName(), moved.BaseName().value() + base::kCopySuffix);
+  }
 }
 
 bool WriteWholeFile(const base::FilePath& path, const std::string& bytes) {
@@ -76,164 +128,459 @@ bool ReadWholeFile(const base::FilePath& path, std::string* bytes) {
   return size == 0 || (ReadFile(file.Get(), bytes->data(), size, &read, nullptr) && read == size);
 }
 
-}  // namespace
-
-base::FilePath UpdateWorkDir(const base::FilePath& root_dir) {
-  return root_dir.Append(common::layout::kWorkDir);
+// Waits, at most kClientChildrenWaitMs in all, for the programs that the
+// ended process `pid` started (as far as the system still tells), so that
+// what they hold below the installation is let go before the undo.
+void WaitForChildrenOf(uint32_t pid) {
+  if (pid == 0)
+    return;
+  std::vector<base::win::ScopedHandle> children;
+  const base::win::ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  for (bool more = snapshot.IsValid() && Process32FirstW(snapshot.Get(), &entry); more;
+       more = Process32NextW(snapshot.Get(), &entry)) {
+    if (entry.th32ParentProcessID == pid && entry.th32ProcessID != GetCurrentProcessId())
+      children.emplace_back(OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID));
+  }
+  const ULONGLONG deadline = GetTickCount64() + kClientChildrenWaitMs;
+  for (const base::win::ScopedHandle& child : children) {
+    const ULONGLONG now = GetTickCount64();
+    if (child.IsValid() && now < deadline &&
+        WaitForSingleObject(child.Get(), static_cast<DWORD>(deadline - now)) == WAIT_TIMEOUT) {
+      LOG(WARNING) << "a program the failed client started is still running";
+    }
+  }
 }
+
+// The previous versions of the installed entry `name` that lie in the root:
+// its previous-version name, and fresh ones an earlier run had to take.
+std::vector<base::FilePath> PreviousVersionsOf(const base::FilePath& root,
+                                               const std::wstring& name) {
+  std::vector<base::FilePath> found;
+  const base::FilePath previous = root.Append(layout::PreviousVersionName(name));
+  if (base::PathExists(previous))
+    found.push_back(previous);
+  base::FileEnumerator held(root, false,
+                            base::FileEnumerator::kFiles | base::FileEnumerator::kDirectories,
+                            previous.BaseName().value() + L".held-*");
+  for (base::FilePath path = held.Next(); !path.empty(); path = held.Next())
+    found.push_back(path);
+  return found;
+}
+
+// Without a journal to read: every installed entry that is missing while
+// exactly one previous version of it lies in the root is that version, cut
+// off by a swap; it goes back. With several, nothing is guessed. False when
+// Client is missing afterwards while a journal was there (`damaged`) or a
+// previous version of it is: what the swap did cannot be told, and no new
+// version may start over it.
+bool RestoreFromTheDisk(const base::FilePath& root, bool damaged) {
+  for (const wchar_t* name : layout::kInstalledEntries) {
+    const base::FilePath live = root.Append(name);
+    const std::vector<base::FilePath> previous = PreviousVersionsOf(root, name);
+    if (base::PathExists(live) || previous.empty())
+      continue;
+    uint32_t error = 0;
+    if (previous.size() > 1) {
+      LOG(ERROR) << "installed entry missing and several previous versions found, none restored: "
+                 << live;
+    } else if (RenameRetried(previous[0], live, &error)) {
+      LOG(ERROR) << "installed entry missing, its previous version restored: " << live;
+    } else {
+      LOG(ERROR) << "installed entry missing, its previous version not restored: " << previous[0]
+                 << ", error " << error;
+    }
+  }
+  const base::FilePath client = layout::InstalledClientDir(root);
+  if (base::DirectoryExists(client) ||
+      (!damaged && PreviousVersionsOf(root, layout::kClientDir).empty()))
+    return true;
+  LOG(ERROR) << "no installed client after an update that was cut short, nothing installed: "
+             << client;
+  return false;
+}
+
+}  // namespace
 
 InstallTransaction::InstallTransaction(const base::FilePath& root_dir) : root_(root_dir) {}
 
-base::FilePath InstallTransaction::JournalPath() const {
-  return UpdateWorkDir(root_).Append(common::layout::kJournal);
+base::FilePath InstallTransaction::PathOf(const std::wstring& relative) const {
+  return root_.Append(relative);
 }
 
-void InstallTransaction::Add(const SwapEntry& entry) {
-  entries_.push_back(entry);
+std::wstring InstallTransaction::RelativeName(const base::FilePath& path) const {
+  base::FilePath relative;
+  CHECK(root_.AppendRelativePath(path, &relative)) << "not below the root: " << path;
+  return relative.value();
+}
+
+void InstallTransaction::Add(const std::wstring& name, const base::FilePath& source) {
+  CHECK(step_ == Step::kBuilding);
+  // A previous version an earlier run left (one a running program holds
+  // cannot be moved away) keeps its name; this run's goes to a fresh one.
+  base::FilePath previous = root_.Append(layout::PreviousVersionName(name));
+  if (base::PathExists(previous))
+    previous = base::UniqueSiblingPath(previous, L".held-");
+  journal_.entries.push_back(
+      {name, RelativeName(source), RelativeName(previous), base::PathExists(root_.Append(name))});
 }
 
 void InstallTransaction::AddLeftover(const base::FilePath& path) {
-  leftovers_.push_back(path);
+  CHECK(step_ == Step::kBuilding);
+  journal_.leftovers.push_back(RelativeName(path));
 }
 
-bool InstallTransaction::Record(Phase phase) {
-  std::string text = std::string(kJournalHeader) + "\n";
-  text += phase == Phase::kStarted ? "phase\tstarted\n" : "phase\tprepared\n";
-  for (const SwapEntry& entry : entries_) {
-    text += "entry\t" + base::WideToUTF8(entry.live.value()) + "\t" +
-            base::WideToUTF8(entry.source.value()) + "\t" +
-            base::WideToUTF8(entry.previous.value()) + "\n";
-  }
-  for (const base::FilePath& leftover : leftovers_)
-    text += "leftover\t" + base::WideToUTF8(leftover.value()) + "\n";
-  if (!package_.empty())
-    text += "package\t" + base::WideToUTF8(package_.value()) + "\n";
-  text += "end\n";
+void InstallTransaction::SetPackage(const base::FilePath& package, const std::string& identity) {
+  CHECK(step_ == Step::kBuilding);
+  journal_.package = package.value();
+  journal_.package_identity = identity;
+}
+
+bool InstallTransaction::Record(JournalPhase phase) {
+  Journal journal = journal_;
+  journal.phase = phase;
   // Written whole under a temporary name, then renamed over the journal: a
   // reader finds the old journal or the new one, never a part.
-  const base::FilePath journal = JournalPath();
-  const base::FilePath partial = base::UniqueSiblingPath(journal, base::kCopySuffix);
-  CreateDirectoryW(journal.DirName().value().c_str(), nullptr);
-  if (!WriteWholeFile(partial, text) ||
-      !MoveFileExW(partial.value().c_str(), journal.value().c_str(),
+  const base::FilePath path = layout::JournalPath(root_);
+  const base::FilePath partial = base::UniqueSiblingPath(path, base::kCopySuffix);
+  CreateDirectoryW(path.DirName().value().c_str(), nullptr);
+  if (!WriteWholeFile(partial, SerializeJournal(journal)) ||
+      !MoveFileExW(partial.value().c_str(), path.value().c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     const DWORD error = GetLastError();
     DeleteFileW(partial.value().c_str());
-    LOG(ERROR) << "update journal not written, installation kept: " << journal << ", error "
-               << error;
+    LOG(ERROR) << "update journal not written: " << path << ", error " << error;
     return false;
   }
-  phase_ = phase;
+  journal_.phase = phase;
   return true;
 }
 
-bool InstallTransaction::Load() {
-  const base::FilePath journal = JournalPath();
+bool InstallTransaction::Load(std::string* problem) {
   std::string text;
-  if (!base::PathExists(journal))
+  if (!ReadWholeFile(layout::JournalPath(root_), &text)) {
+    *problem = "it cannot be read";
     return false;
-  bool complete = false;
-  if (ReadWholeFile(journal, &text) && text.rfind(std::string(kJournalHeader) + "\n", 0) == 0) {
-    size_t start = 0;
-    for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
-      const std::vector<std::string> fields = SplitTabs(text.substr(start, end - start));
-      start = end + 1;
-      if (fields[0] == "phase" && fields.size() == 2)
-        phase_ = fields[1] == "started" ? Phase::kStarted : Phase::kPrepared;
-      else if (fields[0] == "entry" && fields.size() == 4)
-        entries_.push_back({PathField(fields[1]), PathField(fields[2]), PathField(fields[3])});
-      else if (fields[0] == "leftover" && fields.size() == 2)
-        leftovers_.push_back(PathField(fields[1]));
-      else if (fields[0] == "package" && fields.size() == 2)
-        package_ = PathField(fields[1]);
-      else if (fields[0] == "end")
-        complete = true;
+  }
+  return ParseJournal(text, &journal_, problem);
+}
+
+void InstallTransaction::ForgetJournal() {
+  const base::FilePath path = layout::JournalPath(root_);
+  if (DeleteFileW(path.value().c_str()) || !base::PathExists(path))
+    return;
+  // A journal that stays would be acted on again: out of the way with it.
+  if (!Rename(path, base::UniqueSiblingPath(path, layout::kDamagedSuffix)))
+    LOG(ERROR) << "update journal not removed: " << path;
+}
+
+bool InstallTransaction::Prepare() {
+  CHECK(step_ == Step::kBuilding);
+  if (!Record(JournalPhase::kPrepared))
+    return false;
+  step_ = Step::kPrepared;
+  return true;
+}
+
+bool InstallTransaction::MovedIn(const JournalEntry& entry) const {
+  return !base::PathExists(PathOf(entry.source)) && base::PathExists(PathOf(entry.live));
+}
+
+bool InstallTransaction::Swap(SwapLog log) {
+  CHECK(step_ == Step::kPrepared);
+  step_ = Step::kSwapped;
+  const bool staged_lines = log == SwapLog::kStagedLines;
+  RetryPlan in_plan;
+  in_plan.fast_attempts = 8;
+  in_plan.fast_pause_ms = 20;
+  in_plan.pause_before_first = false;
+  for (const JournalEntry& entry : journal_.entries) {
+    if (MovedIn(entry))
+      continue;  // by a run that was cut short
+    const base::FilePath live = PathOf(entry.live);
+    const base::FilePath source = PathOf(entry.source);
+    const base::FilePath previous = PathOf(entry.previous);
+    uint32_t error = 0;
+    const bool aside = RetryWhileHeld(
+        RetryPlan(), RealRetryClock(),
+        [&](int index, uint32_t* failure) {
+          bool moved = !base::PathExists(live);
+          if (!moved && base::PathExists(previous)) {
+            SetLastError(ERROR_ALREADY_EXISTS);  // no waiting cures this
+          } else if (!moved) {
+            moved = Rename(live, previous);
+          }
+          *failure = moved ? 0 : GetLastError();
+          if (staged_lines && index < 5)
+            LogDeleteResult(moved, live);
+          return moved;
+        },
+        LogWait(live), &error);
+    if (!aside) {
+      LOG(ERROR) << (staged_lines ? "installed client directory" : "installed entry")
+                 << " could not be moved aside, installation kept: " << live << ", error " << error;
+      if (IsHoldError(error))
+        LogHolders(live);
+      return false;
+    }
+    PauseForTest(layout::pause::kAfterAside);
+    const bool moved = RetryWhileHeld(
+        in_plan, RealRetryClock(),
+        [&](int index, uint32_t* failure) {
+          bool in = false;
+          if (base::PathExists(live)) {
+            // Something took the name after the move aside: a rename now
+            // would fail or land inside it.
+            LOG(ERROR) << "installed entry present, not moving onto it: " << live;
+            SetLastError(ERROR_ALREADY_EXISTS);
+          } else {
+            in = Rename(source, live);
+          }
+          *failure = in ? 0 : GetLastError();
+          // Moving into the root lands under the entry's own name: staged
+          // mode reports the attempts alternately by either name.
+          if (staged_lines && index < 8)
+            LogMoveResult(in, source, index % 2 ? live : live.DirName());
+          return in;
+        },
+        LogWait(source), &error);
+    if (!moved) {
+      LOG(ERROR) << "new version could not be moved in: " << source << ", error " << error;
+      if (IsHoldError(error))
+        LogHolders(source);
+      return false;
     }
   }
-  if (!complete) {
-    // Journals are only ever renamed into place whole, so this one is not
-    // ours to act on.
-    LOG(ERROR) << "update journal unreadable, ignored: " << journal;
-    entries_.clear();
-    leftovers_.clear();
-    package_.clear();
-    DeleteViaTrash(journal);
-    return false;
-  }
+  PauseForTest(layout::pause::kAfterMoveIn);
   return true;
 }
 
-bool InstallTransaction::MoveAside(size_t index) {
-  const SwapEntry& entry = entries_[index];
-  if (!base::PathExists(entry.live))
-    return true;
-  if (base::PathExists(entry.previous) && !MoveToTrash(entry.previous))
+bool InstallTransaction::Start() {
+  CHECK(step_ == Step::kSwapped);
+  // Plain text, no path join: the root is used exactly as the client gave it.
+  const std::wstring command_line =
+      L"\"" + root_.value() + L"\\" + layout::kClientDir + L"\\" + layout::kClientExe + L"\"";
+  base::LaunchOptions options;
+  options.breakaway_from_job = true;
+  options.working_directory = layout::InstalledClientDir(root_);
+  const base::Process client = base::LaunchProcess(command_line, options);
+  LogClientLaunch(client.IsValid(), command_line);
+  if (!client.IsValid())
     return false;
-  return Rename(entry.live, entry.previous);
-}
-
-bool InstallTransaction::MoveIn(size_t index) {
-  const SwapEntry& entry = entries_[index];
-  if (base::PathExists(entry.live)) {
-    // Something took the name after the move aside: a rename now would fail
-    // or land inside it.
-    LOG(ERROR) << "installed entry present, not moving onto it: " << entry.live;
-    SetLastError(ERROR_ALREADY_EXISTS);  // no waiting cures this
+  int code = 0;
+  const bool ended = client.WaitForExitWithTimeout(base::Milliseconds(kStartCheckMs), &code);
+  const uint32_t status = static_cast<uint32_t>(code);
+  if (ended && (status >= kFailedStartStatus || status == kBreakpointStatus)) {
+    char text[16];
+    snprintf(text, sizeof(text), "0x%08X", static_cast<unsigned>(status));
+    LOG(ERROR) << "new client ended at its start with status " << text
+               << ", not started: " << command_line;
+    failed_client_ = client.Pid();
     return false;
   }
-  return Rename(entry.source, entry.live);
-}
-
-bool InstallTransaction::AllMovedIn() const {
-  for (const SwapEntry& entry : entries_) {
-    if (base::PathExists(entry.source) || !base::PathExists(entry.live))
-      return false;
+  PauseForTest(layout::pause::kAfterLaunch);
+  // The client runs: from here on the new version stays. A journal that
+  // cannot say so must not stay behind to be finished again: it is removed,
+  // and the clean-up then keeps the previous versions (a later run's sweep
+  // deletes them).
+  if (!Record(JournalPhase::kStarted)) {
+    ForgetJournal();
+    journal_.entries.clear();
+    journal_.leftovers.clear();
+    journal_.package.clear();
   }
+  step_ = Step::kStarted;
   return true;
 }
 
-void InstallTransaction::Undo() {
+void InstallTransaction::CleanUp() {
+  CHECK(step_ == Step::kStarted);
+  PauseForTest(layout::pause::kBeforeCleanUp);
+  for (const JournalEntry& entry : journal_.entries)
+    DeleteViaTrash(PathOf(entry.previous));
+  for (const std::wstring& leftover : journal_.leftovers)
+    DeleteViaTrash(PathOf(leftover));
+  ForgetJournal();
+  if (!journal_.entries.empty())
+    RemoveOldVersions(root_);
+  step_ = Step::kEnded;
+  if (journal_.package.empty())
+    return;
+  // The package goes only while it is the file this run installed: a new one
+  // the client put at the same path is a request of its own.
+  const base::FilePath package(journal_.package);
+  const std::string identity = PackageFile::IdentityAt(package);
+  if (identity.empty()) {
+    LogPackageRemoved();
+    return;
+  }
+  if (identity != journal_.package_identity) {
+    LOG(WARNING) << "package at the installed one's path is another file, kept: " << package;
+    return;
+  }
+  SetFileAttributesW(package.value().c_str(), FILE_ATTRIBUTE_NORMAL);
+  const bool deleted = DeleteFileW(package.value().c_str()) != 0;
+  const DWORD error = GetLastError();
+  if (deleted || !base::PathExists(package))
+    LogPackageRemoved();
+  else
+    LOG(WARNING) << "package not deleted: " << package << ", error " << error;
+}
+
+bool InstallTransaction::Undo() {
+  CHECK(step_ == Step::kPrepared || step_ == Step::kSwapped || step_ == Step::kUndoing);
+  // Said before anything moves: a run that finds this finishes the undo and
+  // never takes what it finds for a new version moved in.
+  if (!Record(JournalPhase::kUndoing))
+    LOG(WARNING) << "undoing without a journal that says so";
+  step_ = Step::kUndoing;
+  PauseForTest(layout::pause::kUndoing);
+  WaitForChildrenOf(failed_client_);
   bool all_back = true;
-  for (auto entry = entries_.rbegin(); entry != entries_.rend(); ++entry) {
-    if (base::PathExists(entry->source) && base::PathExists(entry->live))
-      continue;  // Never moved: a `previous` there is an earlier run's.
-    // The new version is in `live`: back to its source name, or to the trash
-    // when that name is taken.
-    if (base::PathExists(entry->live) && !Rename(entry->live, entry->source) &&
-        !MoveToTrash(entry->live)) {
-      LOG(ERROR) << "new version cannot be moved away, previous version kept in "
-                 << entry->previous;
+  for (auto entry = journal_.entries.rbegin(); entry != journal_.entries.rend(); ++entry) {
+    const base::FilePath live = PathOf(entry->live);
+    const base::FilePath source = PathOf(entry->source);
+    const base::FilePath previous = PathOf(entry->previous);
+    const bool previous_there = base::PathExists(previous);
+    // An entry that had an installed version and has no previous version is
+    // whole: never moved aside, or already put back. It is never emptied.
+    if (entry->had_installed && !previous_there)
+      continue;
+    uint32_t error = 0;
+    if (base::PathExists(live) && !base::PathExists(source) &&
+        !RenameRetried(live, source, &error)) {
+      LOG(ERROR) << "new version cannot be moved away, previous version kept in " << previous
+                 << ", error " << error;
       all_back = false;
       continue;
     }
-    if (!base::PathExists(entry->previous))
-      continue;  // Nothing was installed there before.
-    if (Rename(entry->previous, entry->live)) {
-      LOG(ERROR) << "update undone, previous version restored: " << entry->live;
+    if (base::PathExists(live) && base::PathExists(source) && previous_there &&
+        !RenameRetried(live, base::UniqueSiblingPath(live, base::kTrashSuffix), &error)) {
+      // The source name was taken again (a new stage): the new version goes
+      // to the trash instead.
+      LOG(ERROR) << "new version cannot be moved away, previous version kept in " << previous
+                 << ", error " << error;
+      all_back = false;
+      continue;
+    }
+    PauseForTest(layout::pause::kUndoBetweenRenames);
+    if (!previous_there)
+      continue;  // nothing was installed there before
+    if (RenameRetried(previous, live, &error)) {
+      LOG(ERROR) << "update undone, previous version restored: " << live;
     } else {
-      const DWORD error = GetLastError();
-      LOG(ERROR) << "previous version not restored, it stays in " << entry->previous << ", error "
+      LOG(ERROR) << "previous version not restored, it stays in " << previous << ", error "
                  << error;
       all_back = false;
     }
   }
   if (!all_back)
-    return;  // The journal stays: the next run tries again.
-  for (const base::FilePath& leftover : leftovers_)
-    DeleteViaTrash(leftover);
-  Forget();
+    return false;  // the journal stays, undoing: the next run goes on with it
+  for (const std::wstring& leftover : journal_.leftovers)
+    DeleteViaTrash(PathOf(leftover));
+  ForgetJournal();
+  step_ = Step::kEnded;
+  return true;
 }
 
-void InstallTransaction::CleanUp() {
-  for (const SwapEntry& entry : entries_)
-    DeleteViaTrash(entry.previous);
-  for (const base::FilePath& leftover : leftovers_)
-    DeleteViaTrash(leftover);
-  Forget();
+bool InstallTransaction::Complete(SwapLog log) {
+  if (!Prepare())
+    return false;
+  if (!Swap(log) || !Start()) {
+    (void)Undo();
+    return false;
+  }
+  CleanUp();
+  return true;
 }
 
-void InstallTransaction::Forget() {
-  DeleteFileW(JournalPath().value().c_str());
+// The new versions of a resumed transaction, wherever they are now (still at
+// their source, or moved in), checked against what they came from.
+enum class Resumable { kChecked, kDiffers, kUncheckable };
+
+bool InstallTransaction::NewVersionsMatchPackage() {
+  std::map<std::wstring, base::FilePath> tops;
+  for (const JournalEntry& entry : journal_.entries)
+    tops[ListingKey(entry.live)] = PathOf(MovedIn(entry) ? entry.live : entry.source);
+  ArchiveListing listing;
+  PackageFile package;
+  std::string problem;
+  if (!package.Open(base::FilePath(journal_.package)) ||
+      package.Identity() != journal_.package_identity || !ListPackage(package, &listing) ||
+      !ListedEntriesMatch(tops, listing, &problem)) {
+    if (!problem.empty())
+      LOG(ERROR) << "new version of an update that was cut short differs from its package: "
+                 << problem;
+    return false;
+  }
+  return true;
+}
+
+EarlierRun FinishEarlierRun(const base::FilePath& root_dir, PackageFile* request) {
+  const base::FilePath path = layout::JournalPath(root_dir);
+  if (!base::PathExists(path))
+    return RestoreFromTheDisk(root_dir, false) ? EarlierRun::kNone : EarlierRun::kFailed;
+  InstallTransaction transaction(root_dir);
+  std::string problem;
+  if (!transaction.Load(&problem)) {
+    // Kept for whoever looks into it; nothing it says is acted on.
+    const base::FilePath kept = base::UniqueSiblingPath(path, layout::kDamagedSuffix);
+    LOG(ERROR) << "update journal damaged (" << problem << "), kept as " << kept
+               << ", recovering from the installation: " << path;
+    if (!Rename(path, kept))
+      return EarlierRun::kFailed;
+    return RestoreFromTheDisk(root_dir, true) ? EarlierRun::kNone : EarlierRun::kFailed;
+  }
+  LOG(WARNING) << "finishing an update that was cut short: " << path;
+  if (request && request->IsOpen() && !transaction.journal_.package.empty() &&
+      request->Identity() == transaction.journal_.package_identity)
+    request->Close();
+  switch (transaction.journal_.phase) {
+    case JournalPhase::kStarted:
+      transaction.step_ = InstallTransaction::Step::kStarted;
+      transaction.CleanUp();
+      return EarlierRun::kInstalled;
+    case JournalPhase::kUndoing:
+      transaction.step_ = InstallTransaction::Step::kUndoing;
+      return transaction.Undo() ? EarlierRun::kUndone : EarlierRun::kFailed;
+    case JournalPhase::kPrepared:
+      break;
+  }
+  transaction.step_ = InstallTransaction::Step::kPrepared;
+  // What a cut-short run left is checked again before it is swapped in: a
+  // power cut can leave files at their size without their content.
+  Resumable check = Resumable::kChecked;
+  if (!transaction.journal_.package.empty()) {
+    const std::string identity =
+        PackageFile::IdentityAt(base::FilePath(transaction.journal_.package));
+    check = identity != transaction.journal_.package_identity ? Resumable::kUncheckable
+            : transaction.NewVersionsMatchPackage()           ? Resumable::kChecked
+                                                              : Resumable::kDiffers;
+  } else {
+    for (const JournalEntry& entry : transaction.journal_.entries) {
+      const base::FilePath now =
+          transaction.PathOf(transaction.MovedIn(entry) ? entry.live : entry.source);
+      // An unfinished copy cannot be told from a whole one: it is made again.
+      if (entry.source.rfind(layout::kWorkDir, 0) != 0 ||
+          !base::PathExists(now.Append(layout::kClientExe)))
+        check = Resumable::kUncheckable;
+    }
+  }
+  if (check == Resumable::kDiffers) {
+    (void)transaction.Undo();
+    return EarlierRun::kFailed;
+  }
+  if (check == Resumable::kUncheckable) {
+    LOG(WARNING) << "new version of an update that was cut short cannot be checked, undoing it";
+    return transaction.Undo() ? EarlierRun::kUndone : EarlierRun::kFailed;
+  }
+  if (transaction.Swap(SwapLog::kFailuresOnly) && transaction.Start()) {
+    transaction.CleanUp();
+    return EarlierRun::kInstalled;
+  }
+  (void)transaction.Undo();
+  return EarlierRun::kFailed;
 }
 
 }  // namespace update

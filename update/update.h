@@ -24,14 +24,4 @@
                              const std::wstring& package,
                              const std::wstring& sha256 = std::wstring());
 
-// root_dir\Client and root_dir\zeltorcg_update_tmp\Client.
-base::FilePath InstalledClientDir(const std::wstring& root_dir);
-base::FilePath StagedClientDir(const std::wstring& root_dir);
-
-// The client's pid from the text of the "pid" switch: optional white space and
-// sign, then decimal digits; the rest is ignored ("1234abc" gives 1234). A text
-// without digits, or outside the signed 32-bit range, is treated as absent: it
-// is logged as a WARNING with the raw value and gives 0 (no wait).
-int32_t PidFromSwitchValue(const std::wstring& raw);
-
 #endif  // UPDATE_UPDATE_H_

@@ -8,39 +8,13 @@
 #include "base/logging.h"
 #include "base/logging_internal.h"
 #include "base/platform/windows_types.h"
+#include "common/util/layout.h"
 #include "testing/scoped_temp_dir.h"
 
 // After <windows.h>, which it needs.
 #include <psapi.h>
 
 namespace {
-
-TEST(PidFromSwitchValue, ReadsLeadingDecimalAndRejectsTheRest) {
-  struct {
-    std::wstring raw;
-    int32_t pid;
-  } cases[] = {
-      {L"1234", 1234},
-      {L"1234abc", 1234},
-      {L"  42", 42},
-      {L"+7", 7},
-      {L"-5", -5},
-      {L"2147483647", 2147483647},
-      {L"-2147483648", INT32_MIN},
-      {L"2147483648", 0},
-      {L"-2147483649", 0},
-      {L"99999999999999999999", 0},
-      {L"", 0},
-      {L"abc", 0},
-      {L"-", 0},
-      {L"12\x4E00", 0},
-      {L"\xFF11\xFF12", 0},  // full-width digits are no ASCII digits
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << "raw of " << c.raw.size() << " units, expected " << c.pid);
-    EXPECT_EQ(PidFromSwitchValue(c.raw), c.pid);
-  }
-}
 
 class UpdateStepsTest : public testing::Test {
  protected:
@@ -62,7 +36,7 @@ class UpdateStepsTest : public testing::Test {
   }
 
   void Stage(const std::string& version) {
-    const base::FilePath staged = StagedClientDir(root_);
+    const base::FilePath staged = common::layout::StagedClientDir(base::FilePath(root_));
     ASSERT_TRUE(base::CreateDirectoryAndGetError(staged.AppendASCII("data"), nullptr));
     ASSERT_TRUE(testing_support::WriteTestFile(staged.AppendASCII("version.txt").value(), version));
     // Not a program: staged versions need the file, launching it fails.
@@ -92,7 +66,7 @@ TEST_F(UpdateStepsTest, RepeatedUpdatesKeepHandlesAndMemoryFlat) {
     // The client program is no program here: the launch fails and the swap
     // is undone, cleanly.
     EXPECT_FALSE(RunUpdate(0, root_, L""));
-    EXPECT_TRUE(base::DirectoryExists(StagedClientDir(root_)));
+    EXPECT_TRUE(base::DirectoryExists(common::layout::StagedClientDir(base::FilePath(root_))));
   };
   for (int i = 0; i < 5; ++i)
     one_update(i);  // warm-up: singletons, caches

@@ -61,6 +61,11 @@ bool IsDirectoryEmpty(const FilePath& dir);
 // root is missing, else the mapping of the Win32 error. Logs nothing.
 bool CreateDirectoryAndGetError(const FilePath& path, FileError* error);
 
+// True when `path` is `dir` itself or lies below it, comparing components as
+// the file system does: letter case ignored, through the system's upper-case
+// table. "C:\Data" thus contains "c:\data\sub". Lexical: links are not followed.
+bool IsSameOrBelow(const FilePath& dir, const FilePath& path);
+
 // Deletes a file, or a directory (with its whole content when `recursive`).
 // A name whose last component holds "*" or "?" deletes the matching entries
 // of its parent (see DeleteMatching). Read-only bits are cleared first. A
@@ -102,6 +107,10 @@ bool Move(const FilePath& from, const FilePath& to, FilePath* source_trash = nul
 // On failure returns false with the first rename's error as the thread's last
 // error, and nothing has changed.
 bool MovePath(const FilePath& from, const FilePath& to, FilePath* source_trash = nullptr);
+
+// The longest path (in UTF-16 units, with its terminator) the plain calls take:
+// deletion, moving and copying refuse paths of this length or more.
+inline constexpr size_t kMaxPathLength = 260;
 
 // Suffixes of the names a fallback move gives a copy under construction and a
 // source on its way to deletion, followed by "<pid>-<n>" (see UniqueSiblingPath).

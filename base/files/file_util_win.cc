@@ -12,7 +12,7 @@ namespace base {
 
 namespace {
 
-constexpr size_t kMaxPathLength = MAX_PATH;  // 260 units.
+static_assert(kMaxPathLength == MAX_PATH);
 
 // Missing from the toolchain's headers.
 constexpr DWORD kErrorDiskResourcesExhausted = 314;
@@ -48,24 +48,6 @@ uint32_t RemoveLink(const FilePath& path, DWORD attributes) {
   return removed ? ERROR_SUCCESS : MappedLastError();
 }
 
-// True when `path` is `dir` itself or lies below it, comparing components as
-// the file system does: letter case ignored, through the system's upper-case
-// table. "C:\Data" thus contains "c:\data\sub".
-bool IsSameOrBelow(const FilePath& dir, const FilePath& path) {
-  const std::vector<std::wstring> dir_parts = dir.GetComponents();
-  const std::vector<std::wstring> path_parts = path.GetComponents();
-  if (dir_parts.empty() || dir_parts.size() > path_parts.size())
-    return false;
-  for (size_t i = 0; i < dir_parts.size(); ++i) {
-    if (::CompareStringOrdinal(dir_parts[i].c_str(), static_cast<int>(dir_parts[i].size()),
-                               path_parts[i].c_str(), static_cast<int>(path_parts[i].size()),
-                               TRUE) != CSTR_EQUAL) {
-      return false;
-    }
-  }
-  return true;
-}
-
 // The states recorded after a deletion.
 enum PostOperationState : int {
   kOperationSucceeded = 0,
@@ -80,6 +62,21 @@ enum PostOperationState : int {
 };
 
 }  // namespace
+
+bool IsSameOrBelow(const FilePath& dir, const FilePath& path) {
+  const std::vector<std::wstring> dir_parts = dir.GetComponents();
+  const std::vector<std::wstring> path_parts = path.GetComponents();
+  if (dir_parts.empty() || dir_parts.size() > path_parts.size())
+    return false;
+  for (size_t i = 0; i < dir_parts.size(); ++i) {
+    if (::CompareStringOrdinal(dir_parts[i].c_str(), static_cast<int>(dir_parts[i].size()),
+                               path_parts[i].c_str(), static_cast<int>(path_parts[i].size()),
+                               TRUE) != CSTR_EQUAL) {
+      return false;
+    }
+  }
+  return true;
+}
 
 FileError FileErrorFromWin32(uint32_t code) {
   switch (code) {
