@@ -103,7 +103,8 @@ std::string SerializeJournal(const Journal& journal) {
   for (const std::wstring& leftover : journal.leftovers)
     text += "leftover\t" + base::WideToUTF8(leftover) + "\n";
   if (!journal.package.empty())
-    text += "package\t" + base::WideToUTF8(journal.package) + "\t" + journal.package_identity + "\n";
+    text +=
+        "package\t" + base::WideToUTF8(journal.package) + "\t" + journal.package_identity + "\n";
   return text + "end\n";
 }
 
@@ -180,10 +181,9 @@ std::string JournalNameProblem(const Journal& journal) {
     return std::string();
   };
   for (const JournalEntry& entry : journal.entries) {
-    for (const std::string& problem :
-         {check(entry.live, IsInstalledEntry, "installed entry"),
-          check(entry.source, IsWorkName, "new version"),
-          check(entry.previous, IsPreviousName, "previous version")}) {
+    for (const std::string& problem : {check(entry.live, IsInstalledEntry, "installed entry"),
+                                       check(entry.source, IsWorkName, "new version"),
+                                       check(entry.previous, IsPreviousName, "previous version")}) {
       if (!problem.empty())
         return problem;
     }

@@ -23,8 +23,8 @@ namespace layout = common::layout;
 namespace pause = common::layout::pause;
 
 // When to end the updater: when it is held at the step boundary `pause_at`, or
-// `delay_ms` after its start or after a name matching `appears` showed up
-// below the root.
+// `delay_ms` after its start or after a name matching `appears` (a pattern
+// relative to the root, whose last component may hold wildcards) showed up.
 struct Moment {
   std::string name;
   std::wstring pause_at;
@@ -49,7 +49,7 @@ class UpdaterCrashTest : public UpdaterFixture {
   // staged tree is only ever moved whole), which keeps the suite fast.
   // In package mode (package_bytes_ set) the package is written again instead
   // and nothing is staged; its Client holds every name of the old version.
-  void Prepare(const std::wstring& root, const std::wstring& staged, int new_files = 2000) {
+  void Prepare(const std::wstring& root, const std::wstring& staged, int new_files = 1000) {
     const bool reuse = new_hash_ != 0;
     if (!package_bytes_.empty()) {
       ASSERT_TRUE(ReadFileBytes(package_) == package_bytes_ ||
@@ -70,7 +70,7 @@ class UpdaterCrashTest : public UpdaterFixture {
     }
     if (package_bytes_.empty() && (!reuse || !DirExists(staged))) {
       ASSERT_TRUE(ClearDir(staged) || !DirExists(staged));
-      ASSERT_TRUE(WriteVersion(staged, "2", {.files = new_files}));
+      ASSERT_TRUE(WriteVersion(staged, "2", {.files = new_files}, new_program_));
     }
     ASSERT_TRUE(WriteVersion(ClientDir(root), "1", {.files = 500}));
     client_is_new_ = false;
@@ -83,7 +83,7 @@ class UpdaterCrashTest : public UpdaterFixture {
   // Package mode from here on: the package of a new version of `files` files.
   void UsePackage(int files) {
     const ScopedTempDir source(L"package");
-    ASSERT_TRUE(WriteVersion(ClientDir(source.path()), "2", {.files = files}));
+    ASSERT_TRUE(WriteVersion(ClientDir(source.path()), "2", {.files = files}, new_program_));
     new_hash_ = TreeHash(ClientDir(source.path()));
     package_ = work_ + L"\\update.7z";
     ASSERT_TRUE(MakePackage(source.path(), package_));
@@ -117,8 +117,12 @@ class UpdaterCrashTest : public UpdaterFixture {
           << "the updater never reached " << ToUtf8(moment.pause_at);
     }
     if (!moment.appears.empty()) {
+      const size_t slash = moment.appears.rfind(L'\\');
+      const std::wstring dir =
+          slash == std::wstring::npos ? root : root + L"\\" + moment.appears.substr(0, slash);
+      const std::wstring pattern = moment.appears.substr(slash + 1);
       const ULONGLONG deadline = GetTickCount64() + 60000;
-      while (Matching(root, moment.appears).empty() && !updater.WaitForExit(1) &&
+      while (Matching(dir, pattern).empty() && !updater.WaitForExit(1) &&
              GetTickCount64() < deadline) {
       }
     }
@@ -150,7 +154,8 @@ class UpdaterCrashTest : public UpdaterFixture {
   }
 
   // Runs the same update again: it finishes with the new version, or fails
-  // cleanly with a whole version in Client.
+  // cleanly with a whole version in Client. A new version that cannot start
+  // is never reported as installed: the rerun ends with the old one.
   std::string ExpectRerunFinishesOrFailsCleanly(const std::wstring& root) {
     UpdateRun again = RunUpdater(Args(root));
     if (!again.process.finished) {
@@ -159,6 +164,14 @@ class UpdaterCrashTest : public UpdaterFixture {
     }
     const uint64_t installed = TreeHash(ClientDir(root));
     client_is_new_ = installed == new_hash_;
+    if (new_fails_) {
+      EXPECT_TRUE(HasLine(again, "update finished 0")) << again.log;
+      EXPECT_EQ(installed, old_hash_) << "the new version stays installed\n" << again.log;
+      if (!package_.empty()) {
+        EXPECT_TRUE(ReadFileBytes(package_) == package_bytes_) << "the package is kept";
+      }
+      return installed == old_hash_ ? "failed cleanly, old version in place" : "BROKEN";
+    }
     if (HasLine(again, "update finished 1")) {
       EXPECT_EQ(installed, new_hash_) << "success reported for a partial tree\n" << again.log;
       for (const wchar_t* leftover :
@@ -186,8 +199,8 @@ class UpdaterCrashTest : public UpdaterFixture {
       Prepare(root, staged);
       RunResult reference = e2e::Run(Quote(UpdaterDir() + L"\\update.exe") + L" " + Args(root));
       ASSERT_TRUE(reference.finished);
-      ASSERT_EQ(TreeHash(ClientDir(root)), new_hash_);
-      client_is_new_ = true;
+      ASSERT_EQ(TreeHash(ClientDir(root)), new_fails_ ? old_hash_ : new_hash_);
+      client_is_new_ = !new_fails_;
       seconds = std::min(seconds, reference.seconds);
     }
     const DWORD total_ms = static_cast<DWORD>(seconds * 1000);
@@ -214,6 +227,10 @@ class UpdaterCrashTest : public UpdaterFixture {
 
   std::wstring package_;
   std::string package_bytes_;
+  // The new version's client program; one that crashes at its start makes
+  // every update end in an undo.
+  std::wstring new_program_ = L"ZeltorCloudPlay.exe";
+  bool new_fails_ = false;
   testing_support::ScopedKernelHandle paused_;
   uint64_t old_hash_ = 0;
   uint64_t new_hash_ = 0;
@@ -243,6 +260,94 @@ TEST_F(UpdaterCrashTest, EndedAnywhereInPackageMode_LeavesAWholeVersion) {
                  {"as the clean-up starts", pause::kBeforeCleanUp, L"", 0},
                  {"during the old version's deletion", L"", L"zeltorcg_update_old.trash-*", 100},
              });
+}
+
+// A new version that crashes at its start is undone: ended anywhere in the
+// undo, the next run finishes it and ends with the old version, never with
+// the new one reported as installed.
+TEST_F(UpdaterCrashTest, EndedAnywhereInTheUndo_EndsWithTheOldVersion) {
+  new_program_ = L"client_crash.exe";
+  new_fails_ = true;
+  RunMoments(root_, StagedDir(root_), "undo, staged", 4,
+             {
+                 {"as the undo starts", pause::kUndoing, L"", 0},
+                 {"between the undo's renames", pause::kUndoBetweenRenames, L"", 0},
+             });
+}
+
+TEST_F(UpdaterCrashTest, EndedAnywhereInThePackageUndo_EndsWithTheOldVersion) {
+  new_program_ = L"client_crash.exe";
+  new_fails_ = true;
+  UsePackage(1000);
+  RunMoments(root_, L"", "undo, package", 4,
+             {
+                 {"as the undo starts", pause::kUndoing, L"", 0},
+                 {"between the undo's renames", pause::kUndoBetweenRenames, L"", 0},
+                 {"as the extraction's deletion starts", L"",
+                  L"zeltorcg_update_tmp\\package.partial-*.trash-*", 0},
+                 {"during the extraction's deletion", L"",
+                  L"zeltorcg_update_tmp\\package.partial-*.trash-*", 50},
+             });
+}
+
+// A power cut can leave extracted files at their size without their content.
+// The run that finds such a tree checks it against the package again before
+// it swaps it in: the update is undone and the package kept.
+TEST_F(UpdaterCrashTest, ResumeOverADamagedExtraction_UndoesAndKeepsThePackage) {
+  UsePackage(1000);
+  Prepare(root_, L"");
+  ASSERT_TRUE(RunAndEnd(root_, {"between the two renames", pause::kAfterAside, L"", 0}));
+  const std::wstring extracted = NewVersionAside(root_, L"");
+  ASSERT_FALSE(extracted.empty());
+  const std::wstring damaged = extracted + L"\\data\\d0\\f1.txt";
+  std::string bytes = ReadFileBytes(damaged);
+  ASSERT_FALSE(bytes.empty());
+  bytes[0] ^= 0x20;
+  ASSERT_TRUE(WriteFileBytes(damaged, bytes));
+  UpdateRun again = RunUpdater(Args(root_));
+  EXPECT_TRUE(HasLine(again,
+                      "new version of an update that was cut short differs from its "
+                      "package: listed file's content differs (CRC)"))
+      << again.log;
+  EXPECT_TRUE(HasLine(again, "update undone, previous version restored: ")) << again.log;
+  EXPECT_TRUE(HasLine(again, "update finished 0"));
+  EXPECT_EQ(TreeHash(ClientDir(root_)), old_hash_);
+  EXPECT_TRUE(ReadFileBytes(package_) == package_bytes_) << "the package is kept";
+  // Once nothing is left to finish, the same package installs.
+  UpdateRun next = RunUpdater(Args(root_));
+  EXPECT_TRUE(HasLine(next, "update finished 1")) << next.log;
+  EXPECT_EQ(TreeHash(ClientDir(root_)), new_hash_);
+}
+
+// The client downloads its next package to the same path while an update of
+// the one before was cut short after its swap: the rerun installs the new
+// package, or fails cleanly, and never deletes it unseen.
+TEST_F(UpdaterCrashTest, NewPackageAtTheOldPath_IsInstalledNeverDeletedUnseen) {
+  const ScopedTempDir source(L"package3");
+  ASSERT_TRUE(WriteVersion(ClientDir(source.path()), "3", {.files = 1000}));
+  const uint64_t third_hash = TreeHash(ClientDir(source.path()));
+  const std::wstring third = work_ + L"\\third.7z";
+  ASSERT_TRUE(MakePackage(source.path(), third));
+  UsePackage(1000);
+  for (const Moment& moment : {Moment{"after the move in", pause::kAfterMoveIn, L"", 0},
+                               Moment{"after the client started", pause::kAfterLaunch, L"", 0},
+                               Moment{"as the clean-up starts", pause::kBeforeCleanUp, L"", 0}}) {
+    SCOPED_TRACE(moment.name);
+    Prepare(root_, L"");
+    ASSERT_TRUE(RunAndEnd(root_, moment));
+    ASSERT_TRUE(WriteFileBytes(package_, ReadFileBytes(third)));
+    UpdateRun again = RunUpdater(Args(root_));
+    const uint64_t installed = TreeHash(ClientDir(root_));
+    if (HasLine(again, "update finished 1")) {
+      EXPECT_EQ(installed, third_hash) << again.log;
+    } else {
+      EXPECT_TRUE(HasLine(again, "update finished 0")) << again.log;
+      EXPECT_TRUE(ReadFileBytes(package_) == ReadFileBytes(third)) << "deleted unseen\n"
+                                                                   << again.log;
+      EXPECT_TRUE(installed == old_hash_ || installed == new_hash_) << again.log;
+    }
+    client_is_new_ = false;
+  }
 }
 
 // The links fixture's staged Client is a link onto another file system: the

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "testing/e2e/updater_test.h"
+#include "testing/scoped_test_handle.h"
 
 namespace e2e {
 namespace {
@@ -668,6 +669,142 @@ TEST_F(UpdaterFaultTest, TwoUpdaters_ForOneRootUnderTwoSpellingsLoseNothing) {
     EXPECT_NE(ReadFileBytes(work_ + L"\\dialog.txt").find("found=1"), std::string::npos);
   }
   ClearDir(root);
+}
+
+// Another program holds the installation lock (an updater of another session
+// or user, or one on another machine sharing the folder): the updater waits
+// for it, then installs.
+TEST_F(UpdaterFaultTest, HeldLock_TheUpdaterWaitsUntilItIsReleased) {
+  InstallAndStage(root_);
+  testing_support::ScopedFileHandle lock(
+      CreateFileW((root_ + L"\\zeltorcg_update_tmp\\update.lock").c_str(),
+                  GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  ASSERT_TRUE(lock.valid());
+  std::thread releaser([&lock] {
+    Sleep(1500);
+    lock.reset();
+  });
+  UpdateRun run = RunUpdater(Args(0, root_));
+  releaser.join();
+  EXPECT_TRUE(HasLine(run, "waiting for another update of ")) << run.log;
+  EXPECT_GE(run.process.seconds, 1.4);
+  EXPECT_TRUE(HasLine(run, "update finished 1")) << run.log;
+  EXPECT_EQ(TreeHash(root_ + L"\\Client"), VersionHash("2"));
+}
+
+// A journal that cannot be trusted, found with the installed Client moved
+// aside and the new one not in: the rerun reads the disk instead. Client comes
+// back whole before anything new is built on it, so a patch never installs
+// alone, and nothing outside the root that the journal names is touched.
+TEST_F(UpdaterFaultTest, DamagedJournal_LeavesClientWholeAndTouchesNothingOutside) {
+  const std::wstring outside = work_ + L"\\outside";
+  const std::wstring journal = root_ + L"\\zeltorcg_update_tmp\\transaction.journal";
+  const std::string header = "zeltorcg update transaction 2\n";
+  const std::string well_formed = header + "phase\tstarted\nentry\tClient\tzeltorcg_update_tmp" +
+                                  "\\Client\tzeltorcg_update_old\tinstalled\nend\n";
+  const struct {
+    const char* name;
+    std::string text;
+  } cases[] = {
+      {"empty", ""},
+      {"truncated", well_formed.substr(0, 60)},
+      {"garbage", "\x7f\x45LF\x01\x02 not a journal\n"},
+      {"naming a folder outside the root",
+       header + "phase\tstarted\nentry\tClient\t" + ToUtf8(outside) + "\\new\t" + ToUtf8(outside) +
+           "\tinstalled\nleftover\t" + ToUtf8(outside) + "\nend\n"},
+  };
+  // A patch: one changed file, joined with the rest of version 1.
+  const ScopedTempDir patch_source(L"patch");
+  ASSERT_TRUE(MakeDirs(patch_source.path() + L"\\Client\\data"));
+  ASSERT_TRUE(WriteFileBytes(patch_source.path() + L"\\Client\\data\\common.txt", "patched\n"));
+  const std::wstring patch = work_ + L"\\patch.7z";
+  ASSERT_TRUE(MakePackage(patch_source.path(), patch));
+  const std::string patch_bytes = ReadFileBytes(patch);
+  const ScopedTempDir expected(L"patched");
+  Install(expected.path(), "1");
+  ASSERT_TRUE(WriteFileBytes(expected.path() + L"\\data\\common.txt", "patched\n"));
+  const uint64_t patched_hash = TreeHash(expected.path());
+  for (const auto& c : cases) {
+    for (const bool packaged : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (packaged ? ", package mode" : ", staged mode"));
+      RemoveTree(root_);
+      RemoveTree(outside);
+      Install(outside, "outside");
+      const uint64_t outside_hash = TreeHash(outside);
+      Install(root_ + L"\\zeltorcg_update_old", "1");  // Client moved aside
+      if (!packaged)
+        Install(root_ + L"\\zeltorcg_update_tmp\\Client", "2");
+      ASSERT_TRUE(!packaged || WriteFileBytes(patch, patch_bytes));
+      ASSERT_TRUE(MakeDirs(root_ + L"\\zeltorcg_update_tmp"));
+      ASSERT_TRUE(WriteFileBytes(journal, c.text));
+      UpdateRun run = RunUpdater(packaged ? Args(0, root_, patch) : Args(0, root_));
+      EXPECT_TRUE(HasLine(run, "update journal damaged (")) << run.log;
+      EXPECT_TRUE(HasLine(run, "installed entry missing, its previous version restored: "))
+          << run.log;
+      EXPECT_TRUE(HasLine(run, "update finished 1")) << run.log;
+      EXPECT_EQ(TreeHash(root_ + L"\\Client"), packaged ? patched_hash : VersionHash("2"));
+      EXPECT_EQ(TreeHash(outside), outside_hash) << "something outside the root was touched";
+      EXPECT_EQ(Matching(root_ + L"\\zeltorcg_update_tmp", L"transaction.journal.damaged-*").size(),
+                1u);
+    }
+  }
+}
+
+// A new client that crashes at once while a program it started holds a file
+// below Client: the undo waits for that program and for the hold, as the swap
+// does. Where a hold outlasts the budget, the journal stays in its undoing
+// phase, and the next run with a good package finishes the undo first, then
+// installs it.
+TEST_F(UpdaterFaultTest, HeldDuringTheUndo_IsWaitedOutOrFinishedByTheNextRun) {
+  const bool renames = PlatformRenamesHeldFolder(work_ + L"\\probe", false);
+  const ScopedTempDir crash_source(L"crash");
+  ASSERT_TRUE(WriteVersion(ClientDir(crash_source.path()), "2", shape_, L"client_crash.exe"));
+  const std::wstring crashing = work_ + L"\\crash.7z";
+  ASSERT_TRUE(MakePackage(crash_source.path(), crashing));
+  const struct {
+    const char* name;
+    const wchar_t* hold_ms;
+    bool within_budget;
+  } cases[] = {
+      {"held for 0.5 s", L"500", true},
+      {"held for 2 s", L"2000", true},
+      {"held past the budget", L"20000", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RemoveTree(root_);
+    Install(root_ + L"\\Client", "1");
+    SetEnvironmentVariableW(L"CLIENT_CRASH_HOLDER", (BinDir() + L"\\client_old.exe").c_str());
+    SetEnvironmentVariableW(L"CLIENT_CRASH_HOLD_MS", c.hold_ms);
+    UpdateOptions options;
+    options.expect_dialog = true;
+    UpdateRun run = RunUpdater(Args(0, root_, crashing), options);
+    SetEnvironmentVariableW(L"CLIENT_CRASH_HOLDER", nullptr);
+    SetEnvironmentVariableW(L"CLIENT_CRASH_HOLD_MS", nullptr);
+    EXPECT_TRUE(HasLine(run, "update finished 0")) << run.log;
+    EXPECT_EQ(ReadFileBytes(crashing).empty(), false) << "the package is kept";
+    const bool stuck = !c.within_budget && !renames;
+    if (!stuck) {
+      EXPECT_TRUE(HasLine(run, "update undone, previous version restored: ")) << run.log;
+      EXPECT_EQ(TreeHash(root_ + L"\\Client"), VersionHash("1"));
+      EXPECT_FALSE(FileExists(root_ + L"\\zeltorcg_update_tmp\\transaction.journal"));
+      continue;
+    }
+    EXPECT_TRUE(FileExists(root_ + L"\\zeltorcg_update_tmp\\transaction.journal")) << run.log;
+    // Once the hold is over, a good package: the undo is finished first.
+    const std::wstring held = root_ + L"\\Client\\data\\common.txt";
+    for (int i = 0; i < 300; ++i, Sleep(100)) {
+      testing_support::ScopedFileHandle probe(
+          CreateFileW(held.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, 0, nullptr));
+      if (probe.valid())
+        break;
+    }
+    UpdateRun next = RunUpdater(Args(0, root_, Package("3")));
+    EXPECT_TRUE(HasLine(next, "update undone, previous version restored: ")) << next.log;
+    EXPECT_TRUE(HasLine(next, "update finished 1")) << next.log;
+    EXPECT_EQ(TreeHash(root_ + L"\\Client"), VersionHash("3"));
+  }
 }
 
 TEST_F(UpdaterFaultTest, LogDirectory_BlockedByAFileFallsBackToDebugLog) {
