@@ -135,7 +135,10 @@ bool JoinInstalledFiles(const base::FilePath& installed,
       }
       continue;
     }
-    if (!CreateHardLinkW(target.value().c_str(), path.value().c_str(), nullptr) &&
+    // A read-only file is copied: an attribute belongs to the file, and a
+    // shared one would change in both versions at once.
+    const bool read_only = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if ((read_only || !CreateHardLinkW(target.value().c_str(), path.value().c_str(), nullptr)) &&
         !base::CopySingleFile(path, target, true)) {
       const DWORD error = GetLastError();
       *problem = Describe(

@@ -68,8 +68,10 @@ bool IsSameOrBelow(const FilePath& dir, const FilePath& path);
 
 // Deletes a file, or a directory (with its whole content when `recursive`).
 // A name whose last component holds "*" or "?" deletes the matching entries
-// of its parent (see DeleteMatching). Read-only bits are cleared first. A
-// link (reparse point) is removed as itself and never descended into.
+// of its parent (see DeleteMatching). Read-only bits are cleared first; a
+// read-only file with other hard links gets its bit back for them once the
+// name is gone. A link (reparse point) is removed as itself and never
+// descended into.
 // Returns 0 on success, including for a path that does not exist, 161
 // (ERROR_BAD_PATHNAME) for a path of 260 units or more, else the Win32 error.
 [[nodiscard]] uint32_t DeletePath(const FilePath& path, bool recursive);

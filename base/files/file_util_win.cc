@@ -7,6 +7,7 @@
 #include "base/files/file_enumerator.h"
 #include "base/logging.h"
 #include "base/metrics/histogram.h"
+#include "base/platform/scoped_any_win.h"
 
 namespace base {
 
@@ -193,6 +194,42 @@ uint32_t DeleteMatching(const FilePath& dir, const std::wstring& pattern, bool r
   return result;
 }
 
+namespace {
+
+struct FileHandleTraits {
+  using Type = HANDLE;
+  static HANDLE InvalidValue() { return INVALID_HANDLE_VALUE; }
+  static void Free(HANDLE handle) { ::CloseHandle(handle); }
+};
+
+// Attributes belong to the file, not to its name: a read-only file with other
+// links (hard links of another version) keeps its bit for them. It is cleared
+// for the deletion and set again through a handle that outlives the name.
+uint32_t DeleteReadOnlyFile(const FilePath& path, DWORD attributes) {
+  const win::ScopedAny<FileHandleTraits> file(
+      ::CreateFileW(path.value().c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool shared =
+      file.is_valid() && ::GetFileInformationByHandle(file.get(), &info) && info.nNumberOfLinks > 1;
+  if (!::SetFileAttributesW(path.value().c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
+    return MappedLastError();
+  if (!::DeleteFileW(path.value().c_str())) {
+    const uint32_t error = MappedLastError();
+    ::SetFileAttributesW(path.value().c_str(), attributes);
+    return error;
+  }
+  if (shared) {
+    FILE_BASIC_INFO basic = {};  // zero times: left as they are
+    basic.FileAttributes = attributes;
+    ::SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof(basic));
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
 uint32_t DeletePath(const FilePath& path, bool recursive) {
   if (path.empty())
     return ERROR_SUCCESS;
@@ -207,6 +244,8 @@ uint32_t DeletePath(const FilePath& path, bool recursive) {
   if (attributes == INVALID_FILE_ATTRIBUTES)
     return MappedLastError();
 
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_READONLY))
+    return DeleteReadOnlyFile(path, attributes);
   if (attributes & FILE_ATTRIBUTE_READONLY) {
     if (!::SetFileAttributesW(path.value().c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
       return MappedLastError();
