@@ -10,6 +10,11 @@
 
 namespace update {
 
+// The switch that makes update.exe log its version and end at once, doing
+// nothing else: a new updater from a package is started so before it may
+// replace the working one.
+inline constexpr char kCheckSwitch[] = "check";
+
 // Why `path` cannot name an installation root or a package, or empty when it
 // can: it holds a wildcard, a quote or another character no name may hold,
 // a component that ends in a dot or a blank, or a device name (CON, PRN, AUX,

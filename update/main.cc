@@ -13,6 +13,7 @@
 #include "common/util/path_util.h"
 #include "update/arguments.h"
 #include "update/update.h"
+#include "update_version.h"
 
 // Command line, as the client writes it (switch syntax and quoting are those
 // of base::CommandLine):
@@ -61,6 +62,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, wchar_t* command_line_tail, int) {
   const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
   if (!command_line) {
     LOG_AT(ERROR, kNoCommandLineLine) << "cannot get cmdLine";
+    return 0;
+  }
+  if (command_line->HasSwitch(update::kCheckSwitch)) {
+    LOG(INFO) << "update.exe " << UPDATE_VERSION_STRING << " runs (check only)";
     return 0;
   }
   // Switch values are taken only when the switch is present; each keeps its

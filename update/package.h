@@ -53,11 +53,21 @@ using ArchiveListing = std::map<std::wstring, ArchiveEntry>;
 // continuing from `crc` (0 to start).
 uint32_t Crc32(uint32_t crc, const void* data, size_t size);
 
+// Starts, from the extraction `out_dir` below `root`, each program of the
+// package that would replace a working one, and waits a few seconds for it:
+// update.exe with the check switch, and the unpacker (7z.exe with 7z.dll,
+// the new one of the two beside the installed other) listing `package`.
+// False, with an ERROR naming the program, unless each exits 0 in time.
+[[nodiscard]] bool NewProgramsRun(const base::FilePath& root,
+                                  const base::FilePath& out_dir,
+                                  const base::FilePath& package);
+
 // Completes the new version `fresh` with what the installed version
 // `installed` has and `fresh` lacks: files are hard-linked where the volume
 // allows, copied where it does not. Where the two disagree on the kind of an
 // entry (a file where the other has a folder), `fresh` wins and that part of
-// `installed` is left out. False with `problem` set when a file cannot be
+// `installed` is left out. A link (reparse point) is carried as the same
+// link, never entered. False with `problem` set when a file or link cannot be
 // joined; `fresh` may then hold some of them and must be discarded.
 [[nodiscard]] bool JoinInstalledFiles(const base::FilePath& installed,
                                       const base::FilePath& fresh,

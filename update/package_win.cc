@@ -15,7 +15,11 @@
 #include "base/win/scoped_handle.h"
 #include "common/util/layout.h"
 #include "common/util/path_util.h"
+#include "update/arguments.h"
 #include "update/steps.h"
+
+// After <windows.h>, which it needs.
+#include <winioctl.h>
 
 namespace update {
 
@@ -37,6 +41,41 @@ std::wstring RelativePath(const base::FilePath& dir, const base::FilePath& path)
 
 std::string Describe(const std::string& what, const std::wstring& path) {
   return what + ": " + base::WideToUTF8(path);
+}
+
+// Makes `target` the same link (reparse point) as `link`: a folder or a file
+// carrying `link`'s reparse data. False, with nothing left at `target`, when
+// the platform does not give the data or does not take it.
+bool CopyLink(const base::FilePath& link, const base::FilePath& target, bool directory) {
+  constexpr DWORD kOpenLink = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
+  const base::win::ScopedHandle from(
+      CreateFileW(link.value().c_str(), FILE_READ_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                  kOpenLink, nullptr));
+  std::string data(16 * 1024, '\0');  // the largest reparse data there is
+  DWORD size = 0;
+  if (!from.IsValid() ||
+      !DeviceIoControl(from.Get(), FSCTL_GET_REPARSE_POINT, nullptr, 0, data.data(),
+                       static_cast<DWORD>(data.size()), &size, nullptr)) {
+    return false;
+  }
+  if (directory ? !CreateDirectoryW(target.value().c_str(), nullptr)
+                : !base::win::ScopedHandle(CreateFileW(target.value().c_str(), GENERIC_WRITE, 0,
+                                                       nullptr, CREATE_NEW, 0, nullptr))
+                       .IsValid()) {
+    return false;
+  }
+  bool set = false;
+  {
+    const base::win::ScopedHandle to(CreateFileW(target.value().c_str(), GENERIC_WRITE, 0, nullptr,
+                                                 OPEN_EXISTING, kOpenLink, nullptr));
+    DWORD unused = 0;
+    set = to.IsValid() && DeviceIoControl(to.Get(), FSCTL_SET_REPARSE_POINT, data.data(), size,
+                                          nullptr, 0, &unused, nullptr);
+  }
+  if (!set)
+    directory ? RemoveDirectoryW(target.value().c_str()) : DeleteFileW(target.value().c_str());
+  return set;
 }
 
 }  // namespace
@@ -126,6 +165,15 @@ bool JoinInstalledFiles(const base::FilePath& installed,
         skipped.push_back(ListingKey(relative));
       continue;
     }
+    if (IsLink(data.dwFileAttributes)) {
+      // A link (a user's saves on another drive, say) goes into the new
+      // version as the same link; what it points to is never entered.
+      if (!CopyLink(path, target, directory)) {
+        *problem = Describe("installed link cannot be carried into the new version", relative);
+        return false;
+      }
+      continue;
+    }
     if (directory) {
       if (!CreateDirectoryW(target.value().c_str(), nullptr)) {
         const DWORD error = GetLastError();
@@ -138,8 +186,11 @@ bool JoinInstalledFiles(const base::FilePath& installed,
     // A read-only file is copied: an attribute belongs to the file, and a
     // shared one would change in both versions at once.
     const bool read_only = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
-    if ((read_only || !CreateHardLinkW(target.value().c_str(), path.value().c_str(), nullptr)) &&
-        !base::CopySingleFile(path, target, true)) {
+    if (!read_only && CreateHardLinkW(target.value().c_str(), path.value().c_str(), nullptr))
+      continue;
+    // A copy keeps the installed file's attributes, read-only among them.
+    if (!base::CopySingleFile(path, target, true) ||
+        !SetFileAttributesW(target.value().c_str(), data.dwFileAttributes)) {
       const DWORD error = GetLastError();
       *problem = Describe(
           "installed file not joined to the new version (error " + std::to_string(error) + ")",
@@ -314,6 +365,72 @@ std::string PackageFile::IdentityAt(const base::FilePath& path) {
       path.value().c_str(), FILE_READ_ATTRIBUTES,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
   return file.IsValid() ? IdentityOf(file.Get()) : std::string();
+}
+
+namespace {
+
+// How long a new program of the package has to show that it runs.
+constexpr int64_t kNewProgramCheckMs = 5000;
+
+// Whether `command_line` (its program quoted) runs hidden and exits 0 within
+// kNewProgramCheckMs; one still running then is ended. Logs an ERROR if not.
+bool RunsAndExits0(const base::CommandLine& command_line, const base::FilePath& program) {
+  base::LaunchOptions options;
+  options.hide_window = true;
+  const base::Process process = base::LaunchProcess(command_line, options);
+  int code = -1;
+  const bool ended = process.IsValid() &&
+                     process.WaitForExitWithTimeout(base::Milliseconds(kNewProgramCheckMs), &code);
+  if (ended && code == 0)
+    return true;
+  if (process.IsValid() && !ended)
+    (void)process.Terminate(1, true);
+  LOG(ERROR) << "new program from the package does not run ("
+             << (!process.IsValid() ? "not started"
+                 : ended            ? "exit code " + std::to_string(code)
+                                    : "still running")
+             << "), installation kept: " << program;
+  return false;
+}
+
+}  // namespace
+
+bool NewProgramsRun(const base::FilePath& root,
+                    const base::FilePath& out_dir,
+                    const base::FilePath& package) {
+  namespace layout = common::layout;
+  const base::FilePath updater = out_dir.Append(layout::kUpdaterExe);
+  if (base::PathExists(updater)) {
+    base::CommandLine check(updater);
+    check.AppendSwitch(kCheckSwitch);
+    if (!RunsAndExits0(check, updater))
+      return false;
+  }
+  const base::FilePath new_exe = out_dir.Append(layout::kUnpackerExe);
+  const base::FilePath new_dll = out_dir.Append(layout::kUnpackerDll);
+  if (!base::PathExists(new_exe) && !base::PathExists(new_dll))
+    return true;
+  // The unpacker loads its DLL from its own folder: the pair that will be
+  // installed runs together in a folder of its own.
+  const base::FilePath pair = base::UniqueSiblingPath(out_dir, L".check-");
+  bool runs = CreateDirectoryW(pair.value().c_str(), nullptr) != 0;
+  for (const wchar_t* name : {layout::kUnpackerExe, layout::kUnpackerDll}) {
+    const base::FilePath fresh = out_dir.Append(name);
+    const base::FilePath from = base::PathExists(fresh) ? fresh : root.Append(name);
+    runs = runs && base::CopySingleFile(from, pair.Append(name), true);
+  }
+  if (runs) {
+    // Listing the package needs the DLL's archive formats, not only the program.
+    base::CommandLine list(pair.Append(layout::kUnpackerExe));
+    list.AppendArg("l");
+    list.AppendArgWide(package.value());
+    runs = RunsAndExits0(list, base::PathExists(new_exe) ? new_exe : new_dll);
+  } else {
+    LOG(ERROR) << "new unpacker from the package could not be set up to run, installation kept: "
+               << pair;
+  }
+  (void)base::DeletePath(pair, true);
+  return runs;
 }
 
 bool ListPackage(const PackageFile& package, ArchiveListing* listing) {

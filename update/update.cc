@@ -149,7 +149,8 @@ bool InstallPackage(const base::FilePath& root, update::PackageFile& package) {
       LOG(WARNING) << "leftover of an update not deleted: " << out_dir;
     return false;
   };
-  const bool unpacked = update::UnpackPackage(package, out_dir);
+  const bool unpacked = update::UnpackPackage(package, out_dir) &&
+                        update::NewProgramsRun(root, out_dir, package.path());
   const std::string identity = package.Identity();
   package.Close();
   if (!unpacked)

@@ -158,6 +158,25 @@ TEST_F(FileUtilTest, DeleteFile_RemovesReadOnlyTree) {
   EXPECT_FALSE(PathExists(root));
 }
 
+// A read-only file's attribute belongs to the file, which its other hard
+// links share: deleting one name leaves the others read-only. The control,
+// clearing the bit through one name, shows that the platform shares it.
+TEST_F(FileUtilTest, DeletePath_ReadOnlyFileKeepsItsBitForItsOtherLinks) {
+  const FilePath kept = dir_.Append(L"kept");
+  const FilePath link = dir_.Append(L"link");
+  WriteTextFile(kept);
+  ASSERT_TRUE(::CreateHardLinkW(link.value().c_str(), kept.value().c_str(), nullptr));
+  SetReadOnly(link);
+  ASSERT_TRUE(::SetFileAttributesW(link.value().c_str(), FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(::GetFileAttributesW(kept.value().c_str()) & FILE_ATTRIBUTE_READONLY, 0u)
+      << "the platform keeps attributes per name";
+  SetReadOnly(link);
+  EXPECT_EQ(DeletePath(link, false), 0u);
+  EXPECT_FALSE(PathExists(link));
+  EXPECT_NE(::GetFileAttributesW(kept.value().c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  ASSERT_TRUE(::SetFileAttributesW(kept.value().c_str(), FILE_ATTRIBUTE_NORMAL));
+}
+
 TEST_F(FileUtilTest, DeletePath_ResultsAtTheEdges) {
   MakeDir(dir_.Append(L"full"));
   WriteTextFile(dir_.Append(L"full").Append(L"f"));

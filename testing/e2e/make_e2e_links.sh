@@ -9,7 +9,9 @@
 #            (/dev/shm): a staged client that cannot arrive by rename; the
 #            link is missing when the host has no second file system;
 #   small    a 4 MiB file system of its own, to fill up; a plain folder when
-#            the host lets nobody here mount one.
+#            the host lets nobody here mount one;
+#   links/folder/Client/saves -> links/target, links/file/Client/settings.txt ->
+#            links/target.txt: installations holding a folder link and a file link.
 # With "--clean" as $2 it only unmounts what an earlier run mounted.
 set -e
 dir=$1
@@ -28,5 +30,10 @@ rm -rf "$other"
 if mkdir -p "$other/Client" 2>/dev/null && [ "$(stat -c %d "$other")" != "$(stat -c %d "$dir")" ]; then
   ln -s "$other/Client" "$dir/copy/root/zeltorcg_update_tmp/Client"
 fi
+mkdir -p "$dir/links/target" "$dir/links/folder/Client" "$dir/links/file/Client"
+echo saved > "$dir/links/target/save.txt"
+echo settings > "$dir/links/target.txt"
+ln -s "$dir/links/target" "$dir/links/folder/Client/saves"
+ln -s "$dir/links/target.txt" "$dir/links/file/Client/settings.txt"
 mkdir -p "$dir/small"
 mount -t tmpfs -o size=4m e2e_small "$dir/small" 2>/dev/null || true

@@ -14,6 +14,9 @@
 #include "testing/e2e/updater_test.h"
 #include "testing/scoped_test_handle.h"
 
+// After <windows.h>, which it needs.
+#include <winioctl.h>
+
 namespace e2e {
 namespace {
 
@@ -378,6 +381,174 @@ TEST_F(UpdaterFaultTest, ReadOnly_FilesAndFoldersInBothTreesAreReplaced) {
   EXPECT_FALSE(DirExists(root_ + L"\\zeltorcg_update_tmp\\Client"));
 }
 
+// A file the package does not carry is shared between the two versions until
+// the clean-up, and an attribute belongs to the file: a read-only one stays
+// read-only in the new version after the clean-up, and in the restored one
+// after an undo, in both modes.
+TEST_F(UpdaterFaultTest, ReadOnly_AFileTheNewVersionKeepsStaysReadOnly) {
+  const std::wstring kept = L"\\Client\\data\\d0\\f1.txt";
+  const ScopedTempDir patch_source(L"patch");
+  ASSERT_TRUE(MakeDirs(patch_source.path() + L"\\Client\\data"));
+  ASSERT_TRUE(WriteFileBytes(patch_source.path() + L"\\Client\\data\\common.txt", "patched\n"));
+  const std::wstring patch = work_ + L"\\patch.7z";
+  ASSERT_TRUE(MakePackage(patch_source.path(), patch));
+  ASSERT_TRUE(CopyFileTo(BinDir() + L"\\client_crash.exe",
+                         patch_source.path() + L"\\Client\\ZeltorCloudPlay.exe"));
+  const std::wstring crashing = work_ + L"\\crash.7z";
+  ASSERT_TRUE(MakePackage(patch_source.path(), crashing));
+  for (const bool packaged : {false, true}) {
+    for (const bool undone : {false, true}) {
+      SCOPED_TRACE(std::string(packaged ? "package mode" : "staged mode") +
+                   (undone ? ", undone" : ", installed"));
+      RemoveTree(root_);
+      Install(root_ + L"\\Client", "1");
+      ASSERT_TRUE(
+          CopyFileTo(root_ + (packaged ? L"\\Client\\data\\common.txt" : L"\\Client\\version.txt"),
+                     work_ + L"\\expected-old.txt"));
+      if (!packaged) {
+        Install(root_ + L"\\zeltorcg_update_tmp\\Client", "2");
+        if (undone) {
+          ASSERT_TRUE(CopyFileTo(BinDir() + L"\\client_crash.exe",
+                                 StagedDir(root_) + L"\\ZeltorCloudPlay.exe"));
+        }
+        ASSERT_TRUE(SetFileAttributesW((root_ + L"\\zeltorcg_update_tmp" + kept).c_str(),
+                                       FILE_ATTRIBUTE_READONLY));
+      }
+      ASSERT_TRUE(SetFileAttributesW((root_ + kept).c_str(), FILE_ATTRIBUTE_READONLY));
+      UpdateOptions options;
+      options.expect_dialog = undone;
+      UpdateRun run = RunUpdater(
+          packaged ? Args(0, root_, undone ? crashing : patch) : Args(0, root_), options);
+      EXPECT_TRUE(HasLine(run, undone ? "update finished 0" : "update finished 1")) << run.log;
+      EXPECT_EQ(GetFileAttributesW((root_ + kept).c_str()) & FILE_ATTRIBUTE_READONLY,
+                static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+      // A patch changes only data\common.txt.
+      EXPECT_EQ(
+          ReadFileBytes(root_ +
+                        (packaged ? L"\\Client\\data\\common.txt" : L"\\Client\\version.txt")),
+          undone ? ReadFileBytes(work_ + L"\\expected-old.txt") : (packaged ? "patched\n" : "2\n"));
+      SetFileAttributesW((root_ + kept).c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+  }
+}
+
+// With --sha256 the bytes hashed are the bytes extracted: from the checksum
+// until the unpacker is done, the package can be neither written, renamed,
+// replaced nor deleted. The same attempts on a file nobody holds succeed.
+TEST_F(UpdaterFaultTest, Checksum_ThePackageIsHeldFromItsDigestToItsExtraction) {
+  Install(root_ + L"\\Client", "1");
+  Tree big = VersionTree("2");
+  for (int i = 0; i < 2000; ++i)
+    big[L"many\\m" + std::to_wstring(i / 100) + L"\\f" + std::to_wstring(i) + L".txt"] =
+        std::string(200, static_cast<char>('a' + i % 26));
+  const ScopedTempDir source(L"src");
+  ASSERT_TRUE(WriteTree(ClientDir(source.path()), big));
+  ASSERT_TRUE(CopyFileTo(BinDir() + L"\\ZeltorCloudPlay.exe",
+                         ClientDir(source.path()) + L"\\ZeltorCloudPlay.exe"));
+  const uint64_t hashed_version = TreeHash(ClientDir(source.path()));
+  const std::wstring package = work_ + L"\\pkg.7z";
+  ASSERT_TRUE(MakePackage(source.path(), package));
+  const std::string digest = PlatformSha256(ReadFileBytes(package));
+  const std::wstring other = Package("3", L"other.7z");
+  const std::wstring spare = work_ + L"\\spare.7z";
+  // What the attempts are: writing, renaming, replacing and deleting `target`.
+  auto attempts = [&other](const std::wstring& target) {
+    std::vector<bool> done;
+    testing_support::ScopedFileHandle writer(CreateFileW(
+        target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, 0, nullptr));
+    done.push_back(writer.valid());
+    writer.reset();
+    const bool renamed = MoveFileExW(target.c_str(), (target + L".moved").c_str(), 0);
+    done.push_back(renamed);
+    if (renamed)
+      MoveFileExW((target + L".moved").c_str(), target.c_str(), 0);
+    const std::wstring copy = other + L".copy";
+    CopyFileW(other.c_str(), copy.c_str(), FALSE);
+    done.push_back(MoveFileExW(copy.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING));
+    DeleteFileW(copy.c_str());
+    done.push_back(DeleteFileW(target.c_str()));
+    return done;
+  };
+  ASSERT_TRUE(CopyFileTo(other, spare));
+  EXPECT_EQ(attempts(spare), std::vector<bool>(4, true)) << "the control could not be changed";
+  std::vector<bool> during;
+  std::thread changer([&] {
+    const std::wstring work = root_ + L"\\zeltorcg_update_tmp";
+    for (int i = 0; i < 6000 && during.empty(); ++i, Sleep(5)) {
+      for (const std::wstring& name : Matching(work, L"package.partial-*")) {
+        if (CountFiles(work + L"\\" + name) >= 20 && during.empty())
+          during = attempts(package);
+      }
+    }
+  });
+  UpdateRun run = RunUpdater(Args(0, root_, package) + L" --sha256=" + FromUtf8(digest));
+  changer.join();
+  EXPECT_EQ(during, std::vector<bool>(4, false)) << "write, rename, replace, delete";
+  EXPECT_TRUE(HasLine(run, "update finished 1")) << run.log;
+  EXPECT_EQ(TreeHash(root_ + L"\\Client"), hashed_version);
+}
+
+// A link inside the installed Client that the package does not replace (a
+// user's saves on another drive, say) is carried into the new version as the
+// same link, or the update fails cleanly before anything is touched; what it
+// points to is never entered, moved or deleted. Whether the platform can copy
+// a link is learned from it first.
+TEST_F(UpdaterFaultTest, Links_InsideClientStayLinksAndTheirTargetsAreUntouched) {
+  const std::wstring links = LinkFixtureDir() + L"\\links";
+  if (LinkFixtureDir().empty() || !DirExists(links + L"\\target"))
+    GTEST_SKIP() << "needs the links fixture, made on the host";
+  const struct {
+    const char* name;
+    const wchar_t* installation;
+    const wchar_t* link;
+  } cases[] = {
+      {"a folder link", L"\\folder", L"\\Client\\saves"},
+      {"a file link", L"\\file", L"\\Client\\settings.txt"},
+  };
+  const uint64_t target_hash = TreeHash(links + L"\\target");
+  const std::string file_target = ReadFileBytes(links + L"\\target.txt");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::wstring root = links + c.installation;
+    const std::wstring link = root + c.link;
+    const DWORD attributes = GetFileAttributesW(link.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      // Wine shows a host link to a file as the plain file it points to.
+      std::printf("row \"%s\" left out: this platform does not show the link as a link\n", c.name);
+      continue;
+    }
+    testing_support::ScopedFileHandle opened(
+        CreateFileW(link.c_str(), FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    std::string data(16 * 1024, '\0');
+    DWORD size = 0;
+    const bool copyable =
+        opened.valid() &&
+        DeviceIoControl(opened.get(), FSCTL_GET_REPARSE_POINT, nullptr, 0, data.data(),
+                        static_cast<DWORD>(data.size()), &size, nullptr);
+    opened.reset();
+    Install(ClientDir(root), "1");
+    UpdateOptions options;
+    options.expect_dialog = !copyable;
+    UpdateRun run = RunUpdater(Args(0, root, Package("2")), options);
+    EXPECT_TRUE(HasLine(run, copyable ? "update finished 1" : "update finished 0")) << run.log;
+    if (!copyable) {
+      EXPECT_TRUE(HasLine(run,
+                          "new version not built, installation kept: installed link cannot "
+                          "be carried into the new version"))
+          << run.log;
+    }
+    EXPECT_EQ(ReadFileBytes(root + L"\\Client\\version.txt"), copyable ? "2\n" : "1\n");
+    EXPECT_NE(GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u)
+        << "the link is no link any more";
+    EXPECT_EQ(TreeHash(links + L"\\target"), target_hash);
+    EXPECT_EQ(ReadFileBytes(links + L"\\target.txt"), file_target);
+    EXPECT_TRUE(Matching(root + L"\\zeltorcg_update_tmp", L"package*").empty());
+  }
+}
+
 TEST_F(UpdaterFaultTest, LongPaths_AtAndPastTheLimitShowAsFailedSteps) {
   // The root is made as long as needed for the staged client folder, the
   // longest path the update hands to the file operations, to have `length`
@@ -450,35 +621,71 @@ TEST_F(UpdaterFaultTest, Roots_TrailingSeparatorNonAsciiAndStartedInClient) {
   }
 }
 
-// A package may carry a folder where the installation has a file, and the
-// updater itself beside Client: each top-level entry is replaced whole, the
-// running update.exe and the unpacker by renames.
-TEST_F(UpdaterFaultTest, Packages_FolderForAFileAndTheUpdaterItselfAreReplaced) {
-  Install(root_ + L"\\Client", "1");
-  const ScopedTempDir source_dir(L"src");
-  const std::wstring& source = source_dir.path();
-  Install(source + L"\\Client", "2");
-  ASSERT_TRUE(DeleteFileW((source + L"\\Client\\data\\common.txt").c_str()));
-  ASSERT_TRUE(MakeDirs(source + L"\\Client\\data\\common.txt"));
-  ASSERT_TRUE(WriteFileBytes(source + L"\\Client\\data\\common.txt\\inner.txt", "a folder now"));
-  // The updater runs from the root; the package's copies differ by a tail.
-  for (const wchar_t* program : {L"update.exe", L"7z.exe", L"7z.dll"}) {
-    ASSERT_TRUE(CopyFileTo(UpdaterDir() + L"\\" + program, root_ + L"\\" + program));
-    const std::string image = ReadFileBytes(UpdaterDir() + L"\\" + program);
-    ASSERT_TRUE(WriteFileBytes(source + L"\\" + program, image + "new version"));
+// A package may replace a folder by a file and the running update.exe and the
+// unpacker by renames, but only with programs that run: each new one is
+// started from the extraction first, and one that does not run fails the
+// update before anything installed is touched. The next good package then
+// installs as usual.
+TEST_F(UpdaterFaultTest, Packages_FolderForAFileAndTheUpdaterItselfAreReplacedByWhatRuns) {
+  const struct {
+    const char* name;
+    const wchar_t* broken;       // the program the package carries broken, or null
+    const wchar_t* replacement;  // what stands in for it: a fixture, or junk when null
+  } cases[] = {
+      {"programs that run", nullptr, nullptr},
+      {"an update.exe that crashes at its start", L"update.exe", L"client_crash.exe"},
+      {"a damaged 7z.exe", L"7z.exe", nullptr},
+      {"a damaged 7z.dll", L"7z.dll", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RemoveTree(root_);
+    DeleteFileW(record_file_.c_str());
+    Install(root_ + L"\\Client", "1");
+    const ScopedTempDir source_dir(L"src");
+    const std::wstring& source = source_dir.path();
+    Install(source + L"\\Client", "2");
+    ASSERT_TRUE(DeleteFileW((source + L"\\Client\\data\\common.txt").c_str()));
+    ASSERT_TRUE(MakeDirs(source + L"\\Client\\data\\common.txt"));
+    ASSERT_TRUE(WriteFileBytes(source + L"\\Client\\data\\common.txt\\inner.txt", "a folder now"));
+    // The updater runs from the root; the package's copies differ by a tail.
+    for (const wchar_t* program : {L"update.exe", L"7z.exe", L"7z.dll"}) {
+      ASSERT_TRUE(CopyFileTo(UpdaterDir() + L"\\" + program, root_ + L"\\" + program));
+      const std::string image = ReadFileBytes(UpdaterDir() + L"\\" + program);
+      std::string packed = image + "new version";
+      if (c.broken && std::wstring(c.broken) == program)
+        packed = c.replacement ? ReadFileBytes(BinDir() + L"\\" + c.replacement)
+                               : "MZ" + std::string(4096, '\x90');
+      ASSERT_TRUE(WriteFileBytes(source + L"\\" + program, packed));
+    }
+    const uint64_t installed_root = TreeHash(root_);
+    const uint64_t new_client = TreeHash(source + L"\\Client");
+    const std::wstring package = work_ + L"\\pkg.7z";
+    ASSERT_TRUE(MakePackage(source, package));
+    const std::string package_bytes = ReadFileBytes(package);
+    UpdateOptions options;
+    options.updater = root_ + L"\\update.exe";
+    options.expect_dialog = c.broken != nullptr;
+    UpdateRun run = RunUpdater(Args(0, root_, package), options);
+    if (!c.broken) {
+      EXPECT_TRUE(HasLine(run, "update finished 1")) << run.log;
+      EXPECT_EQ(TreeHash(root_ + L"\\Client"), new_client);
+      for (const wchar_t* program : {L"update.exe", L"7z.exe", L"7z.dll"})
+        EXPECT_EQ(ReadFileBytes(root_ + L"\\" + program), ReadFileBytes(source + L"\\" + program));
+      EXPECT_FALSE(FileExists(package));
+      EXPECT_EQ(ClientStarts(1).size(), 1u);
+      continue;
+    }
+    EXPECT_TRUE(HasLine(run, "new program from the package does not run (")) << run.log;
+    EXPECT_TRUE(HasLine(run, "update finished 0")) << run.log;
+    EXPECT_EQ(TreeHash(root_), installed_root) << "the installation or the updater changed";
+    EXPECT_TRUE(ReadFileBytes(package) == package_bytes) << "the package is kept";
+    EXPECT_TRUE(ClientStarts().empty());
+    options.expect_dialog = false;
+    UpdateRun next = RunUpdater(Args(0, root_, Package("3")), options);
+    EXPECT_TRUE(HasLine(next, "update finished 1")) << next.log;
+    EXPECT_EQ(TreeHash(root_ + L"\\Client"), VersionHash("3"));
   }
-  const uint64_t new_client = TreeHash(source + L"\\Client");
-  const std::wstring package = work_ + L"\\pkg.7z";
-  ASSERT_TRUE(MakePackage(source, package));
-  UpdateOptions options;
-  options.updater = root_ + L"\\update.exe";
-  UpdateRun run = RunUpdater(Args(0, root_, package), options);
-  EXPECT_TRUE(HasLine(run, "update finished 1")) << run.log;
-  EXPECT_EQ(TreeHash(root_ + L"\\Client"), new_client);
-  for (const wchar_t* program : {L"update.exe", L"7z.exe", L"7z.dll"})
-    EXPECT_EQ(ReadFileBytes(root_ + L"\\" + program), ReadFileBytes(source + L"\\" + program));
-  EXPECT_FALSE(FileExists(package));
-  EXPECT_EQ(ClientStarts(1).size(), 1u);
 }
 
 TEST_F(UpdaterFaultTest, Packages_NotAnArchiveTruncatedOrEscapingWriteNothingOutside) {
@@ -510,6 +717,7 @@ TEST_F(UpdaterFaultTest, Packages_NotAnArchiveTruncatedOrEscapingWriteNothingOut
     EXPECT_TRUE(FileExists(package)) << "the package is kept";
     EXPECT_FALSE(HasLine(run, "launch process vaild:"));
     EXPECT_EQ(ReadFileBytes(root_ + L"\\Client\\version.txt"), "1\n");
+    EXPECT_TRUE(Matching(root_ + L"\\zeltorcg_update_tmp", L"package*").empty());
   }
 }
 
@@ -619,7 +827,7 @@ TEST_F(UpdaterFaultTest, Checksum_OnlyTheRightDigestInstalls) {
     ASSERT_NE(refused, nullptr) << run.log;
     EXPECT_NE(refused->text.find(c.named), std::string::npos);
     EXPECT_FALSE(HasLine(run, "launch 7z vaild:"));
-    EXPECT_EQ(TreeHash(root_), before);
+    EXPECT_EQ(TreeHash(root_), before) << "an extraction or anything else was left";
     EXPECT_EQ(ReadFileBytes(package), bytes) << "the package is kept";
   }
 }
