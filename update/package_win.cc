@@ -189,7 +189,7 @@ bool JoinInstalledFiles(const base::FilePath& installed,
     if (!read_only && CreateHardLinkW(target.value().c_str(), path.value().c_str(), nullptr))
       continue;
     // A copy keeps the installed file's attributes, read-only among them.
-    if (!base::CopySingleFile(path, target, true) ||
+    if (!CopyFileW(path.value().c_str(), target.value().c_str(), TRUE) ||
         !SetFileAttributesW(target.value().c_str(), data.dwFileAttributes)) {
       const DWORD error = GetLastError();
       *problem = Describe(
@@ -477,7 +477,7 @@ bool UnpackPackage(const PackageFile& package, const base::FilePath& out_dir) {
   else if (listed && entries.empty())
     problem = "the package holds nothing";
   else if (listed)
-    (void)ExtractedTreeMatches(out_dir, entries, &problem);
+    (void)ExtractedTreeMatches(base::LongPathForm(out_dir), entries, &problem);
   if (!problem.empty()) {
     LOG(ERROR) << "package not installed, installation kept: " << problem;
     return false;

@@ -100,7 +100,8 @@ class InstallTransaction {
   bool NewVersionsMatchPackage();
   void ForgetJournal();
 
-  base::FilePath root_;
+  base::FilePath root_;   // as the client gave it: the client's command line
+  base::FilePath files_;  // its \\?\ form, for every file call
   Step step_ = Step::kBuilding;
   Journal journal_;
   uint32_t failed_client_ = 0;  // pid of a client that failed its start check

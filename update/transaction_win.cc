@@ -77,7 +77,7 @@ void DeleteViaTrash(const base::FilePath& path) {
   if (!base::PathExists(path))
     return;
   const base::FilePath trash = base::UniqueSiblingPath(path, base::kTrashSuffix);
-  if (!Rename(path, trash) || !base::DeleteFile(trash, true))
+  if (!Rename(path, trash) || base::DeletePathAnyLength(trash, true) != 0)
     LOG(WARNING) << "leftover of an update not deleted: " << path;
 }
 
@@ -87,7 +87,7 @@ void DeleteLeftovers(const base::FilePath& dir, const std::wstring& prefix) {
   base::FileEnumerator entries(
       dir, false, base::FileEnumerator::kFiles | base::FileEnumerator::kDirectories, prefix + L"*");
   for (base::FilePath entry = entries.Next(); !entry.empty(); entry = entries.Next()) {
-    if (!base::DeleteFile(entry, true))
+    if (base::DeletePathAnyLength(entry, true) != 0)
       LOG(WARNING) << "leftover of an update not deleted: " << entry;
   }
 }
@@ -203,15 +203,27 @@ bool RestoreFromTheDisk(const base::FilePath& root, bool damaged) {
 
 }  // namespace
 
-InstallTransaction::InstallTransaction(const base::FilePath& root_dir) : root_(root_dir) {}
+namespace {
+
+// The transaction's own file calls take the root's \\?\ form: an installed
+// tree may be deeper than the plain calls reach once it lies aside.
+base::FilePath FilesRoot(const base::FilePath& root_dir) {
+  const base::FilePath files = base::LongPathForm(root_dir);
+  return files.empty() ? root_dir : files;
+}
+
+}  // namespace
+
+InstallTransaction::InstallTransaction(const base::FilePath& root_dir)
+    : root_(root_dir), files_(FilesRoot(root_dir)) {}
 
 base::FilePath InstallTransaction::PathOf(const std::wstring& relative) const {
-  return root_.Append(relative);
+  return files_.Append(relative);
 }
 
 std::wstring InstallTransaction::RelativeName(const base::FilePath& path) const {
   base::FilePath relative;
-  CHECK(root_.AppendRelativePath(path, &relative)) << "not below the root: " << path;
+  CHECK(files_.AppendRelativePath(FilesRoot(path), &relative)) << "not below the root: " << path;
   return relative.value();
 }
 
@@ -219,11 +231,11 @@ void InstallTransaction::Add(const std::wstring& name, const base::FilePath& sou
   CHECK(step_ == Step::kBuilding);
   // A previous version an earlier run left (one a running program holds
   // cannot be moved away) keeps its name; this run's goes to a fresh one.
-  base::FilePath previous = root_.Append(layout::PreviousVersionName(name));
+  base::FilePath previous = files_.Append(layout::PreviousVersionName(name));
   if (base::PathExists(previous))
     previous = base::UniqueSiblingPath(previous, L".held-");
   journal_.entries.push_back(
-      {name, RelativeName(source), RelativeName(previous), base::PathExists(root_.Append(name))});
+      {name, RelativeName(source), RelativeName(previous), base::PathExists(files_.Append(name))});
 }
 
 void InstallTransaction::AddLeftover(const base::FilePath& path) {
@@ -242,7 +254,7 @@ bool InstallTransaction::Record(JournalPhase phase) {
   journal.phase = phase;
   // Written whole under a temporary name, then renamed over the journal: a
   // reader finds the old journal or the new one, never a part.
-  const base::FilePath path = layout::JournalPath(root_);
+  const base::FilePath path = layout::JournalPath(files_);
   const base::FilePath partial = base::UniqueSiblingPath(path, base::kCopySuffix);
   CreateDirectoryW(path.DirName().value().c_str(), nullptr);
   if (!WriteWholeFile(partial, SerializeJournal(journal)) ||
@@ -259,7 +271,7 @@ bool InstallTransaction::Record(JournalPhase phase) {
 
 bool InstallTransaction::Load(std::string* problem) {
   std::string text;
-  if (!ReadWholeFile(layout::JournalPath(root_), &text)) {
+  if (!ReadWholeFile(layout::JournalPath(files_), &text)) {
     *problem = "it cannot be read";
     return false;
   }
@@ -267,7 +279,7 @@ bool InstallTransaction::Load(std::string* problem) {
 }
 
 void InstallTransaction::ForgetJournal() {
-  const base::FilePath path = layout::JournalPath(root_);
+  const base::FilePath path = layout::JournalPath(files_);
   if (DeleteFileW(path.value().c_str()) || !base::PathExists(path))
     return;
   // A journal that stays would be acted on again: out of the way with it.
@@ -403,7 +415,7 @@ void InstallTransaction::CleanUp() {
     DeleteViaTrash(PathOf(leftover));
   ForgetJournal();
   if (!journal_.entries.empty())
-    RemoveOldVersions(root_);
+    RemoveOldVersions(files_);
   step_ = Step::kEnded;
   if (journal_.package.empty())
     return;
@@ -518,9 +530,10 @@ bool InstallTransaction::NewVersionsMatchPackage() {
 }
 
 EarlierRun FinishEarlierRun(const base::FilePath& root_dir, PackageFile* request) {
-  const base::FilePath path = layout::JournalPath(root_dir);
+  const base::FilePath files = FilesRoot(root_dir);
+  const base::FilePath path = layout::JournalPath(files);
   if (!base::PathExists(path))
-    return RestoreFromTheDisk(root_dir, false) ? EarlierRun::kNone : EarlierRun::kFailed;
+    return RestoreFromTheDisk(files, false) ? EarlierRun::kNone : EarlierRun::kFailed;
   InstallTransaction transaction(root_dir);
   std::string problem;
   if (!transaction.Load(&problem)) {
@@ -530,7 +543,7 @@ EarlierRun FinishEarlierRun(const base::FilePath& root_dir, PackageFile* request
                << ", recovering from the installation: " << path;
     if (!Rename(path, kept))
       return EarlierRun::kFailed;
-    return RestoreFromTheDisk(root_dir, true) ? EarlierRun::kNone : EarlierRun::kFailed;
+    return RestoreFromTheDisk(files, true) ? EarlierRun::kNone : EarlierRun::kFailed;
   }
   LOG(WARNING) << "finishing an update that was cut short: " << path;
   if (request && request->IsOpen() && !transaction.journal_.package.empty() &&

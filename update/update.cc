@@ -140,13 +140,18 @@ bool IsInstalledEntry(const std::wstring& name) {
 bool InstallPackage(const base::FilePath& root, update::PackageFile& package) {
   const base::FilePath work = layout::WorkDir(root);
   // Extractions that earlier runs left take room the new one may need.
-  (void)base::DeletePath(work.Append(layout::kExtraction + std::wstring(base::kCopySuffix) + L"*"),
-                         true);
+  (void)base::DeletePathAnyLength(
+      base::LongPathForm(work).Append(layout::kExtraction + std::wstring(base::kCopySuffix) + L"*"),
+      true);
+  // The unpacker takes the plain path and reaches deeper on its own; the
+  // updater's own calls take the \\?\ forms.
   const base::FilePath out_dir =
       base::UniqueSiblingPath(work.Append(layout::kExtraction), base::kCopySuffix);
-  auto discard = [&out_dir] {
-    if (!base::DeleteFile(out_dir, true))
-      LOG(WARNING) << "leftover of an update not deleted: " << out_dir;
+  const base::FilePath extracted = base::LongPathForm(out_dir);
+  const base::FilePath installed = base::LongPathForm(root);
+  auto discard = [&extracted] {
+    if (base::DeletePathAnyLength(extracted, true) != 0)
+      LOG(WARNING) << "leftover of an update not deleted: " << extracted;
     return false;
   };
   const bool unpacked = update::UnpackPackage(package, out_dir) &&
@@ -157,9 +162,9 @@ bool InstallPackage(const base::FilePath& root, update::PackageFile& package) {
     return discard();
   update::PauseForTest(layout::pause::kAfterCheck);
   update::InstallTransaction transaction(root);
-  for (const std::wstring& name : TopLevelNames(out_dir)) {
-    const base::FilePath source = out_dir.Append(name);
-    const base::FilePath live = root.Append(name);
+  for (const std::wstring& name : TopLevelNames(extracted)) {
+    const base::FilePath source = extracted.Append(name);
+    const base::FilePath live = installed.Append(name);
     std::string problem;
     if (!IsInstalledEntry(name)) {
       LOG(ERROR) << "package entry is not part of an installation, installation kept: " << name;
@@ -172,7 +177,7 @@ bool InstallPackage(const base::FilePath& root, update::PackageFile& package) {
     }
     transaction.Add(name, source);
   }
-  transaction.AddLeftover(out_dir);
+  transaction.AddLeftover(extracted);
   transaction.SetPackage(package.path(), identity);
   update::PauseForTest(layout::pause::kAfterBuild);
   return transaction.Complete(update::SwapLog::kFailuresOnly);

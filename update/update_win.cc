@@ -79,10 +79,11 @@ InstallLock::~InstallLock() {
 }
 
 bool InstallLock::Acquire(const base::FilePath& root, int64_t wait_ms) {
-  const base::FilePath work = layout::WorkDir(root);
+  const base::FilePath long_root = base::LongPathForm(root);
+  const base::FilePath work = layout::WorkDir(long_root.empty() ? root : long_root);
   if (CreateDirectoryW(work.value().c_str(), nullptr))
     made_work_dir_ = work;
-  const base::FilePath path = layout::LockPath(root);
+  const base::FilePath path = work.Append(layout::kLockFile);
   const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(wait_ms);
   bool told = false;
   for (;;) {

@@ -85,6 +85,16 @@ bool IsSameOrBelow(const FilePath& dir, const FilePath& path);
                                       const std::wstring& pattern,
                                       bool recursive);
 
+// DeletePath for paths of any length up to the system's 32,767 units, which
+// must then be in their \\?\ form (see LongPathForm). Records no metrics.
+[[nodiscard]] uint32_t DeletePathAnyLength(const FilePath& path, bool recursive);
+
+// The \\?\ form of `path` ("\\?\UNC\" for a share), in which the system's
+// calls take paths of up to 32,767 units: made absolute and normalised first,
+// since the prefix turns the system's normalisation off. A path already in
+// that form is returned as it is; empty when it cannot be made.
+FilePath LongPathForm(const FilePath& path);
+
 // DeletePath plus its outcome metrics ("Windows.PostOperationState." and, on
 // failure, "Windows.FilesystemError." followed by kDeleteFileRecursive or
 // kDeleteFileNonRecursive) and, on failure, the ERROR log line "final error "

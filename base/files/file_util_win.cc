@@ -158,42 +158,6 @@ bool CreateDirectoryAndGetError(const FilePath& path, FileError* error) {
   return false;
 }
 
-uint32_t DeleteMatching(const FilePath& dir, const std::wstring& pattern, bool recursive) {
-  FileEnumerator entries(dir, false, FileEnumerator::kFiles | FileEnumerator::kDirectories,
-                         pattern);
-  uint32_t result = ERROR_SUCCESS;
-  for (FilePath entry = entries.Next(); !entry.empty(); entry = entries.Next()) {
-    const FileEnumerator::FileInfo info = entries.GetInfo();
-    const DWORD found_attributes = info.find_data().dwFileAttributes;
-    const bool is_dir = info.IsDirectory();
-    if ((found_attributes & FILE_ATTRIBUTE_READONLY) && (recursive || !is_dir)) {
-      ::SetFileAttributesW(entry.value().c_str(), found_attributes & ~FILE_ATTRIBUTE_READONLY);
-    }
-
-    uint32_t r = ERROR_SUCCESS;
-    if (is_dir) {
-      if (recursive) {
-        // The listing and a fresh read must both say "no link" before the
-        // entry is descended into; an unreadable entry is not descended into.
-        const DWORD attributes = ::GetFileAttributesW(entry.value().c_str());
-        if (IsLink(found_attributes) || IsLink(attributes)) {
-          r = RemoveLink(entry, found_attributes | FILE_ATTRIBUTE_DIRECTORY);
-        } else {
-          r = DeleteMatching(entry, pattern, true);
-          if (r == ERROR_SUCCESS && !::RemoveDirectoryW(entry.value().c_str()))
-            r = MappedLastError();
-        }
-      }
-    } else if (!::DeleteFileW(entry.value().c_str())) {
-      r = MappedLastError();
-    }
-
-    if (result == ERROR_SUCCESS)
-      result = r;
-  }
-  return result;
-}
-
 namespace {
 
 struct FileHandleTraits {
@@ -230,11 +194,72 @@ uint32_t DeleteReadOnlyFile(const FilePath& path, DWORD attributes) {
 
 }  // namespace
 
+uint32_t DeleteMatching(const FilePath& dir, const std::wstring& pattern, bool recursive) {
+  FileEnumerator entries(dir, false, FileEnumerator::kFiles | FileEnumerator::kDirectories,
+                         pattern);
+  uint32_t result = ERROR_SUCCESS;
+  for (FilePath entry = entries.Next(); !entry.empty(); entry = entries.Next()) {
+    const FileEnumerator::FileInfo info = entries.GetInfo();
+    const DWORD found_attributes = info.find_data().dwFileAttributes;
+    const bool is_dir = info.IsDirectory();
+    if ((found_attributes & FILE_ATTRIBUTE_READONLY) && recursive && is_dir) {
+      ::SetFileAttributesW(entry.value().c_str(), found_attributes & ~FILE_ATTRIBUTE_READONLY);
+    }
+
+    uint32_t r = ERROR_SUCCESS;
+    if (is_dir) {
+      if (recursive) {
+        // The listing and a fresh read must both say "no link" before the
+        // entry is descended into; an unreadable entry is not descended into.
+        const DWORD attributes = ::GetFileAttributesW(entry.value().c_str());
+        if (IsLink(found_attributes) || IsLink(attributes)) {
+          r = RemoveLink(entry, found_attributes | FILE_ATTRIBUTE_DIRECTORY);
+        } else {
+          r = DeleteMatching(entry, pattern, true);
+          if (r == ERROR_SUCCESS && !::RemoveDirectoryW(entry.value().c_str()))
+            r = MappedLastError();
+        }
+      }
+    } else if (found_attributes & FILE_ATTRIBUTE_READONLY) {
+      r = DeleteReadOnlyFile(entry, found_attributes);
+    } else if (!::DeleteFileW(entry.value().c_str())) {
+      r = MappedLastError();
+    }
+
+    if (result == ERROR_SUCCESS)
+      result = r;
+  }
+  return result;
+}
+
 uint32_t DeletePath(const FilePath& path, bool recursive) {
-  if (path.empty())
-    return ERROR_SUCCESS;
   if (TooLong(path))
     return ERROR_BAD_PATHNAME;
+  return DeletePathAnyLength(path, recursive);
+}
+
+FilePath LongPathForm(const FilePath& path) {
+  const std::wstring& value = path.value();
+  if (value.rfind(L"\\\\?\\", 0) == 0)
+    return path;
+  // The prefix turns off the system's own normalisation: the path is made
+  // absolute and plain first (no ".", "..", "/" or doubled separators).
+  const DWORD size = ::GetFullPathNameW(value.c_str(), 0, nullptr, nullptr);
+  if (value.empty() || size == 0)
+    return FilePath();
+  std::wstring full(size, L'\0');
+  const DWORD length = ::GetFullPathNameW(value.c_str(), size, full.data(), nullptr);
+  if (length == 0 || length >= size)
+    return FilePath();
+  full.resize(length);
+  if (full.rfind(L"\\\\", 0) == 0)
+    return FilePath(L"\\\\?\\UNC\\" + full.substr(2));
+  return FilePath(L"\\\\?\\" + full);
+}
+
+uint32_t DeletePathAnyLength(const FilePath& path, bool recursive) {
+  if (path.empty())
+    return ERROR_SUCCESS;
 
   const std::wstring base_name = path.BaseName().value();
   if (base_name.find_first_of(L"*?") != std::wstring::npos)

@@ -580,6 +580,32 @@ TEST_F(UpdaterFaultTest, LongPaths_AtAndPastTheLimitShowAsFailedSteps) {
   }
 }
 
+// Package mode builds the new version aside, which adds to every path the
+// extraction folder's length: an installed file as deep as the platform allows
+// in place is joined, swapped and cleaned up there too (through the system's
+// long path form), and nothing of the extraction is left behind.
+TEST_F(UpdaterFaultTest, LongPaths_PackageModeJoinsInstalledFilesOfAnyLength) {
+  for (size_t length : {230u, 259u, 300u}) {
+    SCOPED_TRACE(length);
+    RemoveTree(root_);
+    Install(root_ + L"\\Client", "1");
+    // root\Client\deep\<name>\kept.txt, `length` units from the drive.
+    const std::wstring folder = root_ + L"\\Client\\deep\\";
+    const std::wstring tail = L"\\kept.txt";
+    ASSERT_LT(folder.size() + tail.size(), length);
+    const std::wstring deep = folder + std::wstring(length - folder.size() - tail.size(), L'd');
+    ASSERT_TRUE(MakeDirs(deep));
+    ASSERT_TRUE(WriteFileBytes(deep + tail, "kept\n"));
+    ASSERT_EQ((deep + tail).size(), length);
+    UpdateRun run = RunUpdater(Args(0, root_, Package("2")));
+    EXPECT_TRUE(HasLine(run, "update finished 1")) << run.log;
+    EXPECT_EQ(ReadFileBytes(root_ + L"\\Client\\version.txt"), "2\n");
+    EXPECT_EQ(ReadFileBytes(deep + tail), "kept\n");
+    EXPECT_TRUE(Matching(root_ + L"\\zeltorcg_update_tmp", L"package*").empty());
+    EXPECT_TRUE(Matching(root_, L"zeltorcg_update_old*").empty());
+  }
+}
+
 TEST_F(UpdaterFaultTest, Roots_TrailingSeparatorNonAsciiAndStartedInClient) {
   const std::wstring unusual = work_ + L"\\\x5BA2\x6237\x7AEF \x00E0 \x00E9t\x00E9";
   struct {
