@@ -325,7 +325,7 @@ bool InstallTransaction::Swap(SwapLog log) {
           }
           *failure = moved ? 0 : GetLastError();
           if (staged_lines && index < 5)
-            LogDeleteResult(moved, live);
+            LogDeleteResult(moved, root_.Append(entry.live));
           return moved;
         },
         LogWait(live), &error);
@@ -352,8 +352,11 @@ bool InstallTransaction::Swap(SwapLog log) {
           *failure = in ? 0 : GetLastError();
           // Moving into the root lands under the entry's own name: staged
           // mode reports the attempts alternately by either name.
-          if (staged_lines && index < 8)
-            LogMoveResult(in, source, index % 2 ? live : live.DirName());
+          if (staged_lines && index < 8) {
+            LogMoveResult(
+                in, root_.Append(entry.source),
+                index % 2 ? root_.Append(entry.live) : root_.Append(entry.live).DirName());
+          }
           return in;
         },
         LogWait(source), &error);
