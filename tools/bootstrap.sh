@@ -32,8 +32,9 @@ done
 # npm may come with a Node.js installed outside Debian's packages; only add Debian's when absent.
 command -v npm >/dev/null 2>&1 || missing+=(npm)
 
+# Through env: sudo's default policy drops the caller's environment.
 apt_install() {
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$@" \
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@" \
     "${missing[@]}"
 }
 

@@ -25,8 +25,15 @@ struct Holder {
 [[nodiscard]] bool FindHolders(const base::FilePath& path, std::vector<Holder>* holders);
 
 // Logs one WARNING line per holder of `path`, or one saying the platform named
-// none or could not be asked.
+// none or could not be asked: FindHolders, then the overload below.
 void LogHolders(const base::FilePath& path);
+
+// The lines of LogHolders for what FindHolders gave: with `asked` false only
+// "the platform could not say who holds <path>", whatever `holders` holds; with
+// an empty list "the platform names no program holding <path>"; else, per
+// holder in order, "held by <name> (pid <pid>, session <session>): <path>".
+// Names and paths are written as UTF-8.
+void LogHolders(const base::FilePath& path, const std::vector<Holder>& holders, bool asked);
 
 }  // namespace update
 

@@ -2,7 +2,6 @@
 
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
-#include "base/logging.h"
 #include "base/platform/system_library_win.h"
 #include "base/platform/windows_types.h"
 
@@ -108,16 +107,8 @@ bool FindHolders(const base::FilePath& path, std::vector<Holder>* holders) {
 
 void LogHolders(const base::FilePath& path) {
   std::vector<Holder> holders;
-  if (!FindHolders(path, &holders)) {
-    LOG(WARNING) << "the platform could not say who holds " << path;
-    return;
-  }
-  if (holders.empty())
-    LOG(WARNING) << "the platform names no program holding " << path;
-  for (const Holder& holder : holders) {
-    LOG(WARNING) << "held by " << holder.name << " (pid " << holder.pid << ", session "
-                 << holder.session << "): " << path;
-  }
+  const bool asked = FindHolders(path, &holders);
+  LogHolders(path, holders, asked);
 }
 
 }  // namespace update
