@@ -33,12 +33,14 @@ ubsan-build: bootstrap
 # and "ubsan" (CMakePresets.json) say how they run; two at a time on this machine.
 test: format-check build ubsan-build
 	@bash tools/wine-prefix.sh $(BUILD)/wineprefix $(BUILD)/wineprefix-display \
-	  $(BUILD)/wineprefix2 $(UBSAN_BUILD)/wineprefix $(UBSAN_BUILD)/wineprefix-display
+	  $(BUILD)/wineprefix2 $(BUILD)/wineprefix3 $(UBSAN_BUILD)/wineprefix \
+	  $(UBSAN_BUILD)/wineprefix-display
 	@ctest --preset default -j2; status=$$?; \
 	  ctest --preset ubsan || status=1; \
 	  for prefix in $(BUILD) $(UBSAN_BUILD); do \
 	    WINEPREFIX=$(CURDIR)/$$prefix/wineprefix wineserver -k 2>/dev/null; done; \
-	  WINEPREFIX=$(CURDIR)/$(BUILD)/wineprefix2 wineserver -k 2>/dev/null; exit $$status
+	  for extra in wineprefix2 wineprefix3; do \
+	    WINEPREFIX=$(CURDIR)/$(BUILD)/$$extra wineserver -k 2>/dev/null; done; exit $$status
 
 check:
 	@cmake --preset default >/dev/null

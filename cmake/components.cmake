@@ -3,26 +3,28 @@
 # binds to the display of whoever starts it first, and lives per prefix.
 set(WINE_PREFIX_DIR ${CMAKE_BINARY_DIR}/wineprefix)
 set(WINE_DISPLAY_PREFIX_DIR ${CMAKE_BINARY_DIR}/wineprefix-display)
-# A second plain prefix, so that a long suite that needs the prefix's one log
-# file to itself can run beside another such suite.
+# More plain prefixes, so that long suites that need a prefix's one log file
+# to themselves (and its named objects: the crash suites' test pause) can run
+# beside each other.
 set(WINE_PREFIX2_DIR ${CMAKE_BINARY_DIR}/wineprefix2)
+set(WINE_PREFIX3_DIR ${CMAKE_BINARY_DIR}/wineprefix3)
 set(WINE_TEST_ENV_COMMON
   "WINEDEBUG=-all"
   "WINEDLLOVERRIDES=mscoree,mshtml=")
 
 add_test(NAME wine_prefix
   COMMAND bash ${PROJECT_SOURCE_DIR}/tools/wine-prefix.sh ${WINE_PREFIX_DIR} ${WINE_DISPLAY_PREFIX_DIR}
-          ${WINE_PREFIX2_DIR})
+          ${WINE_PREFIX2_DIR} ${WINE_PREFIX3_DIR})
 set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine)
 
 # Registers one test program: one Wine process runs all of its cases.
 # XVFB runs it with a private X display (for the failure dialog) in the
-# display prefix; SECOND_PREFIX runs it (without a display) in the second
-# plain prefix. NAME registers it under another name (default: the target's),
+# display prefix; SECOND_PREFIX and THIRD_PREFIX run it (without a display) in
+# the second or third plain prefix. NAME registers it under another name (default: the target's),
 # with ARGS for the program and ENV as extra environment variables. COST (the
 # seconds it took when measured) makes CTest start the longest entries first.
 function(add_wine_test target)
-  cmake_parse_arguments(A "XVFB;SECOND_PREFIX" "TIMEOUT;NAME;COST" "ARGS;ENV" ${ARGN})
+  cmake_parse_arguments(A "XVFB;SECOND_PREFIX;THIRD_PREFIX" "TIMEOUT;NAME;COST" "ARGS;ENV" ${ARGN})
   if(NOT A_NAME)
     set(A_NAME ${target})
   endif()
@@ -35,6 +37,8 @@ function(add_wine_test target)
     add_test(NAME ${A_NAME} COMMAND ${target} ${A_ARGS})
     if(A_SECOND_PREFIX)
       set(env "WINEPREFIX=${WINE_PREFIX2_DIR}" ${WINE_TEST_ENV_COMMON})
+    elseif(A_THIRD_PREFIX)
+      set(env "WINEPREFIX=${WINE_PREFIX3_DIR}" ${WINE_TEST_ENV_COMMON})
     else()
       set(env "WINEPREFIX=${WINE_PREFIX_DIR}" ${WINE_TEST_ENV_COMMON})
     endif()
