@@ -163,7 +163,7 @@ std::vector<base::FilePath> PreviousVersionsOf(const base::FilePath& root,
     found.push_back(previous);
   base::FileEnumerator held(root, false,
                             base::FileEnumerator::kFiles | base::FileEnumerator::kDirectories,
-                            previous.BaseName().value() + L".held-*");
+                            previous.BaseName().value() + layout::kHeldSuffix + L"*");
   for (base::FilePath path = held.Next(); !path.empty(); path = held.Next())
     found.push_back(path);
   return found;
@@ -233,7 +233,7 @@ void InstallTransaction::Add(const std::wstring& name, const base::FilePath& sou
   // cannot be moved away) keeps its name; this run's goes to a fresh one.
   base::FilePath previous = files_.Append(layout::PreviousVersionName(name));
   if (base::PathExists(previous))
-    previous = base::UniqueSiblingPath(previous, L".held-");
+    previous = base::UniqueSiblingPath(previous, layout::kHeldSuffix);
   journal_.entries.push_back(
       {name, RelativeName(source), RelativeName(previous), base::PathExists(files_.Append(name))});
 }

@@ -29,6 +29,9 @@ inline constexpr wchar_t kLockFile[] = L"update.lock";
 inline constexpr wchar_t kUpdaterExe[] = L"update.exe";
 inline constexpr wchar_t kUnpackerExe[] = L"7z.exe";
 inline constexpr wchar_t kUnpackerDll[] = L"7z.dll";
+// A previous version that must take a fresh name, because an earlier run's
+// still stands under its own, is named so plus "<pid>-<n>".
+inline constexpr wchar_t kHeldSuffix[] = L".held-";
 // A journal that could not be read is kept under its name plus this and "<pid>-<n>".
 inline constexpr wchar_t kDamagedSuffix[] = L".damaged-";
 

@@ -418,6 +418,7 @@ TEST_F(UpdaterTest, StartCheck_NewClientThatCannotRunIsUndoneInBothModes) {
       {"no program", L"", nullptr},
       {"crashes at once", L"client_crash.exe", "0xC0000005"},
       {"lacks a DLL", L"client_missing_dll.exe", "0xC0000135"},
+      {"stops at a breakpoint", L"client_breakpoint.exe", "0x80000003"},
   };
   for (const auto& c : cases) {
     for (bool packaged : {false, true}) {
