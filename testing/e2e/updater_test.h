@@ -51,11 +51,14 @@ class UpdaterFixture : public ::testing::Test {
     EXPECT_TRUE(WriteVersion(dir.path(), version, shape_));
     return TreeHash(dir.path());
   }
-  // A package work_\<name> holding Client\ of `version`.
-  std::wstring Package(const std::string& version, const std::wstring& name = L"update.7z") {
+  // A package work_\<name> holding Client\ of `version`, with the fixture
+  // `program` as its client.
+  std::wstring Package(const std::string& version,
+                       const std::wstring& name = L"update.7z",
+                       const std::wstring& program = L"ZeltorCloudPlay.exe") {
     const ScopedTempDir source(L"pkgsrc");
     const std::wstring package = work_ + L"\\" + name;
-    EXPECT_TRUE(WriteVersion(ClientDir(source.path()), version, shape_) &&
+    EXPECT_TRUE(WriteVersion(ClientDir(source.path()), version, shape_, program) &&
                 MakePackage(source.path(), package));
     return package;
   }
