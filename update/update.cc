@@ -1,5 +1,6 @@
 #include "update/update.h"
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -149,14 +150,21 @@ bool InstallPackage(const base::FilePath& root, update::PackageFile& package) {
       LOG(WARNING) << "leftover of an update not deleted: " << out_dir;
     return false;
   };
-  const bool unpacked = update::UnpackPackage(package, out_dir);
+  update::ArchiveListing listing;
+  const bool unpacked = update::UnpackPackage(package, out_dir, &listing);
   const std::string identity = package.Identity();
   package.Close();
   if (!unpacked)
     return discard();
   update::PauseForTest(layout::pause::kAfterCheck);
   update::InstallTransaction transaction(root);
+  // Folders the package leaves untouched move into the new version whole.
+  const std::set<std::wstring> touched = update::TouchedKeys(listing);
   for (const std::wstring& name : TopLevelNames(out_dir)) {
+    std::vector<std::wstring> untouched;
+    const auto leave_out = [&](const std::wstring& relative) {
+      return update::LeavesUntouched(touched, name + L"\\" + relative);
+    };
     const base::FilePath source = out_dir.Append(name);
     const base::FilePath live = root.Append(name);
     std::string problem;
@@ -165,11 +173,13 @@ bool InstallPackage(const base::FilePath& root, update::PackageFile& package) {
       return discard();
     }
     if (base::DirectoryExists(source) && base::DirectoryExists(live) &&
-        !update::JoinInstalledFiles(live, source, &problem)) {
+        !update::JoinInstalledFilesLeavingOut(live, source, leave_out, &untouched, &problem)) {
       LOG(ERROR) << "new version not built, installation kept: " << problem;
       return discard();
     }
     transaction.Add(name, source);
+    for (const std::wstring& folder : untouched)
+      transaction.AddMove(name, folder);
   }
   transaction.AddLeftover(out_dir);
   transaction.SetPackage(package.path(), identity);
