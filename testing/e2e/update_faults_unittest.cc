@@ -210,8 +210,7 @@ TEST_F(UpdaterFaultTest, PackageHeldFile_InstallsWholeOrKeepsTheOldVersionWhole)
   } cases[] = {
       {"the old client's program", L"\\Client\\ZeltorCloudPlay.exe", true, false},
       {"a data file", L"\\Client\\data\\common.txt", false, false},
-      {"a file in a folder the patch leaves untouched", L"\\Client\\data\\d0\\f1.txt", false,
-       true},
+      {"a file in a folder the patch leaves untouched", L"\\Client\\data\\d0\\f1.txt", false, true},
   };
   const bool renames = PlatformRenamesHeldFolder(work_ + L"\\probe", false);
   for (const auto& c : cases) {
