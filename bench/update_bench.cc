@@ -6,15 +6,20 @@
 //                of the old version;
 //   package mode: the whole run beside a bare "7z x" of the same package into
 //                an empty folder, and its time to the client's start;
-//   a patch of 10 % of the files: package mode beside the patch's in-place
-//                "7z x -aoa" over the installed tree.
+//   a concentrated patch of 10 % of the files (in 10 of the 100 folders):
+//                package mode's time to the client's start and whole run
+//                beside the patch's in-place "7z x -aoa" over the installed
+//                tree; a spread one (in every folder): the join's own time
+//                beside a bare loop of CreateHardLinkW over the same files.
 // The delay from the old client's exit to the updater's "wait result 1" line
 // closes the report.
-//   update_bench.exe [--staged] [file counts...]   (default: 1000 5000 20000)
-// --staged runs the staged-mode figures only, for runs beside other load.
+//   update_bench.exe [--staged] [--packages] [file counts...]   (default: 1000 5000 20000)
+// --staged runs the staged-mode figures only, for runs beside other load;
+// --packages the package-mode figures only.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -26,6 +31,7 @@
 namespace {
 
 using namespace e2e;
+using update::ArchiveListing;
 
 constexpr int kRuns = 5;
 
@@ -148,9 +154,12 @@ int main(int argc, char** argv) {
     return Launch(FromUtf8(argv[2]).c_str());
   std::vector<int> counts;
   bool staged_only = false;
+  bool packages_only = false;
   for (int i = 1; i < argc; ++i) {
     if (std::string(argv[i]) == "--staged")
       staged_only = true;
+    else if (std::string(argv[i]) == "--packages")
+      packages_only = true;
     else
       counts.push_back(std::atoi(argv[i]));
   }
@@ -175,7 +184,7 @@ int main(int argc, char** argv) {
     // staged again for the next run.
     MakeClientTree(staged, files, 'a');
     std::vector<double> to_client, whole, floor;
-    for (int run = 0; run < 2 * kRuns; ++run) {
+    for (int run = 0; run < (packages_only ? 0 : 2 * kRuns); ++run) {
       MakeClientTree(installed, files, 'A');
       if (run % 2 == 0) {
         floor.push_back(TimeRun(Quote(self) + L" --launch " + Quote(installed), record_file)
@@ -187,9 +196,12 @@ int main(int argc, char** argv) {
       whole.push_back(times.whole_ms);
       MoveFileExW(installed.c_str(), staged.c_str(), 0);
     }
-    ReportPair("launcher floor to client start" + n, floor, "");
-    ReportPair("staged mode to client start" + n, to_client, "launcher floor to client start" + n);
-    ReportPair("staged mode whole run" + n, whole, "");
+    if (!packages_only) {
+      ReportPair("launcher floor to client start" + n, floor, "");
+      ReportPair("staged mode to client start" + n, to_client,
+                 "launcher floor to client start" + n);
+      ReportPair("staged mode whole run" + n, whole, "");
+    }
     RemoveTree(root);
     if (staged_only)
       continue;
@@ -229,23 +241,82 @@ int main(int argc, char** argv) {
     ReportPair("7z x into an empty folder" + n, bare, "");
     ReportPair("package mode whole run" + n, packaged, "7z x into an empty folder" + n);
     ReportPair("package mode to client start" + n, packaged_to_client,
-               "launcher floor to client start" + n);
+               "7z x into an empty folder" + n);
     RemoveTree(empty);
 
+    // A concentrated patch: the first tenth of the files, all in 10 of the
+    // 100 folders; the other 90 folders move whole.
     MakeClientTree(source + L"\\Client", 0, 'a');
     Tree patch;
-    for (int i = 0; i < files; i += 10) {
-      patch[L"d" + std::to_wstring(i / 100) + L"\\f" + std::to_wstring(i) + L".dat"] =
-          std::string(100, static_cast<char>('a' + i % 26));
+    for (int folder = 0; folder < 10; ++folder) {
+      for (int k = 0; k < files / 100; ++k) {
+        const int i = folder * 100 + k;
+        patch[L"d" + std::to_wstring(folder) + L"\\f" + std::to_wstring(i) + L".dat"] =
+            std::string(100, static_cast<char>('a' + i % 26));
+      }
     }
     WriteTree(source + L"\\Client", patch);
-    alternate(root, &in_place, &patched, &unused);
-    ReportPair("10 % patch, 7z x in place" + n, in_place, "");
-    ReportPair("10 % patch, package mode whole run" + n, patched, "10 % patch, 7z x in place" + n);
+    std::vector<double> patched_to_client;
+    alternate(root, &in_place, &patched, &patched_to_client);
+    ReportPair("concentrated 10 % patch, 7z x in place" + n, in_place, "");
+    ReportPair("concentrated 10 % patch, package mode to client start" + n, patched_to_client,
+               "concentrated 10 % patch, 7z x in place" + n);
+    ReportPair("concentrated 10 % patch, package mode whole run" + n, patched,
+               "concentrated 10 % patch, 7z x in place" + n);
+    RemoveTree(root);
+
+    // A spread patch (every tenth file, in every folder) touches every folder:
+    // the join links the other nine tenths. Its own time beside a bare loop
+    // of CreateHardLinkW over the same files, alternating, in this process.
+    std::vector<double> joined, bare_links;
+    MakeClientTree(installed, files, 'A');
+    Tree spread;
+    ArchiveListing listing;
+    for (int i = 0; i < files; i += 10) {
+      const std::wstring path =
+          L"d" + std::to_wstring(i / 100) + L"\\f" + std::to_wstring(i) + L".dat";
+      spread[path] = std::string(100, 'a');
+      listing[update::ListingKey(L"Client\\" + path)] = {L"Client\\" + path, false, 100};
+    }
+    const std::set<std::wstring> touched = update::TouchedKeys(listing);
+    const std::wstring fresh = work + L"\\fresh";
+    for (int run = 0; run < 2 * kRuns; ++run) {
+      RemoveTree(fresh);
+      WriteTree(fresh, spread);
+      LARGE_INTEGER frequency, begin, end;
+      QueryPerformanceFrequency(&frequency);
+      QueryPerformanceCounter(&begin);
+      if (run % 2 == 0) {
+        for (int i = 0; i < files; ++i) {
+          if (i % 10 == 0)
+            continue;
+          const std::wstring path =
+              L"\\d" + std::to_wstring(i / 100) + L"\\f" + std::to_wstring(i) + L".dat";
+          CreateHardLinkW((fresh + path).c_str(), (installed + path).c_str(), nullptr);
+        }
+      } else {
+        std::vector<std::wstring> left_out;
+        std::string problem;
+        (void)update::JoinInstalledFilesLeavingOut(
+            base::FilePath(installed), base::FilePath(fresh),
+            [&](const std::wstring& relative) {
+              return update::LeavesUntouched(touched, L"Client\\" + relative);
+            },
+            &left_out, &problem);
+      }
+      QueryPerformanceCounter(&end);
+      (run % 2 == 0 ? bare_links : joined)
+          .push_back(1000.0 * static_cast<double>(end.QuadPart - begin.QuadPart) /
+                     frequency.QuadPart);
+    }
+    ReportPair("spread 10 % patch, bare CreateHardLinkW loop" + n, bare_links, "");
+    ReportPair("spread 10 % patch, join" + n, joined,
+               "spread 10 % patch, bare CreateHardLinkW loop" + n);
+    RemoveTree(fresh);
     RemoveTree(root);
     DeleteFileW(run_package.c_str());
   }
-  if (staged_only) {
+  if (staged_only || packages_only) {
     RemoveTree(work);
     return 0;
   }

@@ -84,6 +84,32 @@ bool IsPreviousName(const std::wstring& key) {
   return key == previous || (StartsWith(key, previous + L".") && key.find(L'\\') == key.npos);
 }
 
+// Why a move of `journal` cannot be acted on, or empty: each must lie below
+// one entry's previous version and the same place below its source, and
+// within no other move of that entry (a folder moves with all it holds).
+std::string MoveProblem(const Journal& journal) {
+  std::vector<std::wstring> froms;
+  for (const JournalMove& move : journal.moves) {
+    const std::wstring from = ListingKey(move.from);
+    const std::wstring to = ListingKey(move.to);
+    bool placed = false;
+    for (const JournalEntry& entry : journal.entries) {
+      const std::wstring previous = ListingKey(entry.previous) + L"\\";
+      const std::wstring source = ListingKey(entry.source) + L"\\";
+      placed = placed || (StartsWith(from, previous) && StartsWith(to, source) &&
+                          from.substr(previous.size()) == to.substr(source.size()));
+    }
+    if (!PlainRelativePath(move.from) || !PlainRelativePath(move.to) || !placed)
+      return "not a move of an entry's folder: " + base::WideToUTF8(move.from);
+    for (const std::wstring& other : froms) {
+      if (other == from || StartsWith(from, other + L"\\") || StartsWith(other, from + L"\\"))
+        return "a move within another: " + base::WideToUTF8(move.from);
+    }
+    froms.push_back(from);
+  }
+  return std::string();
+}
+
 }  // namespace
 
 std::wstring ListingKey(std::wstring path) {
@@ -100,6 +126,8 @@ std::string SerializeJournal(const Journal& journal) {
             "\t" + base::WideToUTF8(entry.previous) + "\t" +
             (entry.had_installed ? "installed" : "new") + "\n";
   }
+  for (const JournalMove& move : journal.moves)
+    text += "move\t" + base::WideToUTF8(move.from) + "\t" + base::WideToUTF8(move.to) + "\n";
   for (const std::wstring& leftover : journal.leftovers)
     text += "leftover\t" + base::WideToUTF8(leftover) + "\n";
   if (!journal.package.empty())
@@ -140,6 +168,8 @@ bool ParseJournal(const std::string& text, Journal* journal, std::string* proble
                (fields[4] == "installed" || fields[4] == "new")) {
       read.entries.push_back({base::UTF8ToWide(fields[1]), base::UTF8ToWide(fields[2]),
                               base::UTF8ToWide(fields[3]), fields[4] == "installed"});
+    } else if (kind == "move" && fields.size() == 3) {
+      read.moves.push_back({base::UTF8ToWide(fields[1]), base::UTF8ToWide(fields[2])});
     } else if (kind == "leftover" && fields.size() == 2) {
       read.leftovers.push_back(base::UTF8ToWide(fields[1]));
     } else if (kind == "package" && fields.size() == 3 && read.package.empty() &&
@@ -188,6 +218,9 @@ std::string JournalNameProblem(const Journal& journal) {
         return problem;
     }
   }
+  const std::string moves = MoveProblem(journal);
+  if (!moves.empty())
+    return moves;
   for (const std::wstring& leftover : journal.leftovers) {
     // A leftover may hold a source (an extraction holds the new Client).
     used.erase(ListingKey(leftover));

@@ -29,9 +29,22 @@ struct JournalEntry {
   bool operator==(const JournalEntry&) const = default;
 };
 
+// A folder of an installed version that the package leaves untouched, moved
+// whole from the previous version into the new one by the swap (between its
+// two renames) and back by the undo (before the previous version returns),
+// as names relative to the root: `from` lies below an entry's `previous`,
+// `to` below the same entry's `source`, at the same path within them.
+struct JournalMove {
+  std::wstring from;
+  std::wstring to;
+
+  bool operator==(const JournalMove&) const = default;
+};
+
 struct Journal {
   JournalPhase phase = JournalPhase::kPrepared;
   std::vector<JournalEntry> entries;
+  std::vector<JournalMove> moves;
   std::vector<std::wstring> leftovers;  // relative, deleted by the clean-up and the undo
   std::wstring package;                 // absolute path of the package; empty in staged mode
   std::string package_identity;         // what tells that file from another at the same path
@@ -55,8 +68,10 @@ std::string SerializeJournal(const Journal& journal);
 // Why `journal`'s names cannot be acted on, or empty when they can: every live
 // name is one of the installed entries, every source and leftover lies below
 // the work folder (or is an unfinished copy of Client beside it), every
-// previous name is a previous-version name, no name is used twice, and no
-// name climbs out, names a drive, or holds a character no name may hold.
+// previous name is a previous-version name, every move goes from below an
+// entry's previous name to the same place below its source and lies within no
+// other move of that entry, no name is used twice, and no name climbs out,
+// names a drive, or holds a character no name may hold.
 std::string JournalNameProblem(const Journal& journal);
 
 }  // namespace update

@@ -16,6 +16,10 @@ Journal PackageJournal() {
       {L"update.exe", L"zeltorcg_update_tmp\\package.partial-7-1\\update.exe",
        L"zeltorcg_update_old.update.exe", false},
   };
+  journal.moves = {{L"zeltorcg_update_old\\data\\d1",
+                    L"zeltorcg_update_tmp\\package.partial-7-1\\Client\\data\\d1"},
+                   {L"zeltorcg_update_old\\data\\d10",
+                    L"zeltorcg_update_tmp\\package.partial-7-1\\Client\\data\\d10"}};
   journal.leftovers = {L"zeltorcg_update_tmp\\package.partial-7-1"};
   journal.package = L"C:\\Users\\\x5F20\\Downloads\\update 2.7z";
   journal.package_identity = "size=12;write=34;file=00ab-0001";
@@ -47,6 +51,12 @@ TEST(Journal, DamagedTextOrForeignNamesAreRefused) {
     return SerializeJournal(journal);
   };
   const std::wstring source = L"zeltorcg_update_tmp\\Client";
+  auto with_moves = [&](std::vector<JournalMove> moves) {
+    Journal journal = PackageJournal();
+    journal.moves = std::move(moves);
+    return SerializeJournal(journal);
+  };
+  const std::wstring extracted = L"zeltorcg_update_tmp\\package.partial-7-1\\Client";
   const struct {
     const char* name;
     std::string text;
@@ -73,6 +83,20 @@ TEST(Journal, DamagedTextOrForeignNamesAreRefused) {
       {"previous version below a folder",
        with_entry(L"Client", source, L"zeltorcg_update_old\\..\\Client")},
       {"a name used twice", with_entry(L"Client", source, L"zeltorcg_update_tmp\\Client")},
+      {"move with a field missing",
+       "zeltorcg update transaction 2\nphase\tprepared\nmove\tzeltorcg_update_old\\d\nend\n"},
+      {"move of the whole previous version", with_moves({{L"zeltorcg_update_old", extracted}})},
+      {"move from outside the previous version", with_moves({{L"Saves\\d1", extracted + L"\\d1"}})},
+      {"move to another place than it came from",
+       with_moves({{L"zeltorcg_update_old\\d1", extracted + L"\\d2"}})},
+      {"move into another entry's new version",
+       with_moves({{L"zeltorcg_update_old\\d1",
+                    L"zeltorcg_update_tmp\\package.partial-7-1\\update.exe\\d1"}})},
+      {"move that climbs out",
+       with_moves({{L"zeltorcg_update_old\\..\\d1", extracted + L"\\..\\d1"}})},
+      {"move within another",
+       with_moves({{L"zeltorcg_update_old\\d1", extracted + L"\\d1"},
+                   {L"zeltorcg_update_old\\D1\\x", extracted + L"\\d1\\x"}})},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

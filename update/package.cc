@@ -91,6 +91,21 @@ bool ParseArchiveListing(const std::string& listing, ArchiveListing* entries) {
   return in_entries;
 }
 
+std::set<std::wstring> TouchedKeys(const ArchiveListing& entries) {
+  std::set<std::wstring> touched;
+  for (const auto& [key, entry] : entries) {
+    touched.insert(key);
+    for (size_t slash = key.find(L'\\'); slash != std::wstring::npos;
+         slash = key.find(L'\\', slash + 1))
+      touched.insert(key.substr(0, slash));
+  }
+  return touched;
+}
+
+bool LeavesUntouched(const std::set<std::wstring>& touched, const std::wstring& relative) {
+  return !touched.count(ListingKey(relative));
+}
+
 uint32_t Crc32(uint32_t crc, const void* data, size_t size) {
   static const auto table = [] {
     std::array<uint32_t, 256> entries{};

@@ -2,8 +2,11 @@
 #define UPDATE_PACKAGE_H_
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "base/file_path.h"
 #include "base/win/scoped_handle.h"
@@ -49,6 +52,16 @@ using ArchiveListing = std::map<std::wstring, ArchiveEntry>;
                                       const ArchiveListing& entries,
                                       std::string* problem);
 
+// What a package touches: the keys (ListingKey, relative to the root) of every
+// entry `entries` lists and of every folder above one. A folder of the
+// installed version whose key is not among them holds nothing the package
+// changes, adds or removes: it can go into the new version whole.
+std::set<std::wstring> TouchedKeys(const ArchiveListing& entries);
+
+// Whether the folder `relative` (below the root, any case) is one that
+// `touched` (see TouchedKeys) leaves untouched.
+bool LeavesUntouched(const std::set<std::wstring>& touched, const std::wstring& relative);
+
 // The CRC-32 (IEEE 802.3, as archives list it) of `size` bytes at `data`,
 // continuing from `crc` (0 to start).
 uint32_t Crc32(uint32_t crc, const void* data, size_t size);
@@ -72,6 +85,18 @@ uint32_t Crc32(uint32_t crc, const void* data, size_t size);
 [[nodiscard]] bool JoinInstalledFiles(const base::FilePath& installed,
                                       const base::FilePath& fresh,
                                       std::string* problem);
+
+// JoinInstalledFiles, except that each folder of `installed` that `fresh`
+// lacks and `leave_out` accepts (given its path relative to `installed`) is
+// neither created nor entered: it is appended to `left_out` (relative to
+// `installed`, parents before what they hold, none within another) for the
+// caller to move in whole. Links (reparse points) are never left out.
+[[nodiscard]] bool JoinInstalledFilesLeavingOut(
+    const base::FilePath& installed,
+    const base::FilePath& fresh,
+    const std::function<bool(const std::wstring& relative)>& leave_out,
+    std::vector<std::wstring>* left_out,
+    std::string* problem);
 
 // A package file held open for reading, shared only with readers: while it
 // is held nobody can write, replace, rename or delete it, so what is hashed
@@ -111,8 +136,11 @@ class PackageFile {
 // Extracts the held `package` into `out_dir` with the unpacker and checks the
 // tree against the package's own listing, logged with the unpacker's promised
 // lines. False, with an ERROR saying why, unless the unpacker exited 0 and the
-// tree is exactly what the package lists.
-[[nodiscard]] bool UnpackPackage(const PackageFile& package, const base::FilePath& out_dir);
+// tree is exactly what the package lists. On success `listing`, when not
+// null, holds that listing.
+[[nodiscard]] bool UnpackPackage(const PackageFile& package,
+                                 const base::FilePath& out_dir,
+                                 ArchiveListing* listing = nullptr);
 
 }  // namespace update
 

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
+#include <vector>
 
 #include "base/files/file_util.h"
 #include "base/platform/windows_types.h"
@@ -26,6 +28,39 @@ TEST(ParseArchiveListing, ReadsEntriesAfterTheSeparatorOnly) {
   EXPECT_FALSE(entries[L"client\\version.txt"].directory);
   EXPECT_EQ(entries[L"client\\version.txt"].size, 7u);
   EXPECT_FALSE(ParseArchiveListing("Can not open the file as archive\r\n", &entries));
+}
+
+// A folder moves whole only when the package lists nothing at or below it;
+// a folder it lists, or one above a listed entry, is joined file by file.
+TEST(LeavesUntouched, OnlyFoldersWithNothingListedAtOrBelowThem) {
+  ArchiveListing listing;
+  for (const wchar_t* path : {L"Client\\version.txt", L"Client\\data\\d0\\f1.txt",
+                              L"Client\\data\\New", L"Client\\Data\\d2\\x\\y.txt"}) {
+    listing[ListingKey(path)] = {path, false, 1};
+  }
+  const std::set<std::wstring> touched = TouchedKeys(listing);
+  const struct {
+    const wchar_t* folder;
+    bool untouched;
+  } cases[] = {
+      {L"Client", false},
+      {L"Client\\data", false},
+      {L"Client\\data\\d0", false},
+      {L"client\\DATA\\D0", false},
+      {L"Client\\data\\new", false},
+      {L"Client\\data\\d2", false},
+      {L"Client\\data\\d2\\x", false},
+      {L"Client\\data\\d1", true},
+      {L"Client\\data\\d0x", true},
+      {L"Client\\data\\d", true},
+      {L"Client\\data\\d0\\sub", true},
+      {L"Client\\data\\d2\\z", true},
+      {L"Client\\other", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.folder)));
+    EXPECT_EQ(LeavesUntouched(touched, c.folder), c.untouched);
+  }
 }
 
 class PackageTreeTest : public testing::Test {
@@ -90,6 +125,24 @@ TEST_F(PackageTreeTest, JoinAddsWhatTheNewVersionLacksAndLetsItWinConflicts) {
   EXPECT_FALSE(base::DirectoryExists(fresh.Append(L"was folder")));
   EXPECT_TRUE(base::DirectoryExists(fresh.Append(L"was file")));
   EXPECT_TRUE(base::PathExists(dir_.Append(L"old\\was folder\\inside.txt"))) << "installed intact";
+}
+
+TEST_F(PackageTreeTest, JoinLeavesOutTheFoldersItIsToldToAndNothingBelowThem) {
+  Write(L"old\\a\\x.txt", "old");
+  Write(L"old\\a\\b\\y.txt", "old");
+  Write(L"old\\c\\z.txt", "old");
+  Write(L"old\\n\\o.txt", "old");
+  Write(L"new\\n\\new.txt", "new");
+  std::vector<std::wstring> left_out;
+  std::string problem;
+  const auto leave_out = [](const std::wstring& relative) { return relative != L"c"; };
+  ASSERT_TRUE(JoinInstalledFilesLeavingOut(dir_.Append(L"old"), dir_.Append(L"new"), leave_out,
+                                           &left_out, &problem))
+      << problem;
+  EXPECT_EQ(left_out, (std::vector<std::wstring>{L"a"})) << "a\\b lies within a; n is in both";
+  EXPECT_FALSE(base::PathExists(dir_.Append(L"new\\a")));
+  EXPECT_TRUE(base::PathExists(dir_.Append(L"new\\c\\z.txt")));
+  EXPECT_TRUE(base::PathExists(dir_.Append(L"new\\n\\o.txt")));
 }
 
 }  // namespace

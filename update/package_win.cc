@@ -141,6 +141,15 @@ bool ExtractedTreeMatches(const base::FilePath& dir,
 bool JoinInstalledFiles(const base::FilePath& installed,
                         const base::FilePath& fresh,
                         std::string* problem) {
+  return JoinInstalledFilesLeavingOut(installed, fresh, nullptr, nullptr, problem);
+}
+
+bool JoinInstalledFilesLeavingOut(
+    const base::FilePath& installed,
+    const base::FilePath& fresh,
+    const std::function<bool(const std::wstring& relative)>& leave_out,
+    std::vector<std::wstring>* left_out,
+    std::string* problem) {
   base::FileEnumerator tree(installed, true,
                             base::FileEnumerator::kFiles | base::FileEnumerator::kDirectories);
   // Parents are listed before what they hold, so a folder `fresh` cannot take
@@ -157,6 +166,12 @@ bool JoinInstalledFiles(const base::FilePath& installed,
     const base::FilePath target = fresh.Append(relative);
     const DWORD existing = GetFileAttributesW(target.value().c_str());
     const bool directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (existing == INVALID_FILE_ATTRIBUTES && directory && !IsLink(data.dwFileAttributes) &&
+        leave_out && leave_out(relative)) {
+      left_out->push_back(relative);
+      tree.SkipLastDirectory();
+      continue;
+    }
     if (existing != INVALID_FILE_ATTRIBUTES) {
       // The new version's own entry wins; a folder the package replaced by a
       // file takes nothing of the installed one below it.
@@ -444,7 +459,9 @@ bool ListPackage(const PackageFile& package, ArchiveListing* listing) {
 // the command-line builder quotes: quoted as one argument, a path with a blank
 // or a non-ASCII character would reach it split. The listing runs beside the
 // extraction; the unpacker has no time limit and its console stays hidden.
-bool UnpackPackage(const PackageFile& package, const base::FilePath& out_dir) {
+bool UnpackPackage(const PackageFile& package,
+                   const base::FilePath& out_dir,
+                   ArchiveListing* listing) {
   base::win::ScopedHandle listing_file;
   const base::Process lister = StartLister(package.path(), &listing_file);
   base::LaunchOptions options;
@@ -482,6 +499,8 @@ bool UnpackPackage(const PackageFile& package, const base::FilePath& out_dir) {
     LOG(ERROR) << "package not installed, installation kept: " << problem;
     return false;
   }
+  if (listing)
+    *listing = std::move(entries);
   return true;
 }
 

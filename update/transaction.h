@@ -47,6 +47,14 @@ class InstallTransaction {
   // layout::kInstalledEntries) lies complete at `source`, a path below the
   // root. Its installed version will go to a fresh previous-version name.
   void Add(const std::wstring& name, const base::FilePath& source);
+  // While building, after Add(name, ...): the folder `folder` (relative to
+  // the installed entry `name`), which the new version lacks and does not
+  // touch, is moved whole from the previous version into the new one by Swap,
+  // between the move aside and the move in, and back by Undo before the
+  // previous version returns. A folder that does not move at once (held, or
+  // on another volume) has its files joined by links instead (see
+  // JoinInstalledFiles).
+  void AddMove(const std::wstring& name, const std::wstring& folder);
   // While building: `path` (below the root) is deleted by CleanUp and Undo.
   void AddLeftover(const base::FilePath& path);
   // While building: the package this transaction installs, and what
@@ -70,7 +78,8 @@ class InstallTransaction {
   [[nodiscard]] bool Start();
 
   // After Start: deletes the previous versions and leftovers (renamed to trash
-  // names first), the journal, then the package when it is still the same
+  // names first) at the thread's background priority where the system grants
+  // it, the journal, then the package when it is still the same
   // file ("remove the zip file"). Whatever cannot be deleted is logged as a
   // WARNING and left for a later run.
   void CleanUp();
@@ -90,6 +99,11 @@ class InstallTransaction {
 
  private:
   friend EarlierRun FinishEarlierRun(const base::FilePath& root_dir, PackageFile* request);
+
+  // Whether extractions that earlier runs left below `root_dir` must be kept:
+  // while a damaged journal is kept, what the swap it recorded moved cannot be
+  // told, and an extraction may hold folders of the installed version.
+  bool EarlierExtractionsKept(const base::FilePath& root_dir);
   enum class Step { kBuilding, kPrepared, kSwapped, kStarted, kUndoing, kEnded };
 
   bool Record(JournalPhase phase);
@@ -97,6 +111,8 @@ class InstallTransaction {
   base::FilePath PathOf(const std::wstring& relative) const;
   std::wstring RelativeName(const base::FilePath& path) const;
   bool MovedIn(const JournalEntry& entry) const;
+  bool MoveFoldersIn(const JournalEntry& entry);
+  bool MoveFoldersBack(const JournalEntry& entry, const base::FilePath& new_version);
   bool NewVersionsMatchPackage();
   void ForgetJournal();
 
@@ -120,6 +136,11 @@ class InstallTransaction {
 // when it is the very file the earlier run installs, it is let go (closed)
 // so that the clean-up can delete it.
 EarlierRun FinishEarlierRun(const base::FilePath& root_dir, PackageFile* request);
+
+// Whether extractions that earlier runs left below `root_dir` must be kept:
+// while a damaged journal is kept, what the swap it recorded moved cannot be
+// told, and an extraction may hold folders of the installed version.
+bool EarlierExtractionsKept(const base::FilePath& root_dir);
 
 }  // namespace update
 

@@ -71,6 +71,54 @@ bool RenameRetried(const base::FilePath& from, const base::FilePath& to, uint32_
   return renamed;
 }
 
+// Renames a folder the package leaves untouched: a few quick attempts only,
+// since joining its files by links instead is cheap.
+bool RenameBriefly(const base::FilePath& from, const base::FilePath& to, uint32_t* error) {
+  RetryPlan brief;
+  brief.fast_attempts = 3;
+  brief.fast_pause_ms = 10;
+  brief.pause_before_first = false;
+  brief.budget_ms = 0;
+  return RetryWhileHeld(
+      brief, RealRetryClock(),
+      [&](int, uint32_t* failure) {
+        const bool done = Rename(from, to);
+        *failure = done ? 0 : GetLastError();
+        return done;
+      },
+      [](int64_t, uint32_t) {}, error);
+}
+
+// The part of `move` below `entry`'s names, with its leading separator; empty
+// when the move is not one of that entry's.
+std::wstring MoveWithin(const JournalEntry& entry, const JournalMove& move) {
+  const std::wstring previous = ListingKey(entry.previous) + L"\\";
+  if (ListingKey(move.from).rfind(previous, 0) != 0)
+    return std::wstring();
+  return move.from.substr(previous.size() - 1);
+}
+
+// While it lives, the thread runs at background priority (lower processor
+// and disk priority), where the system grants it.
+class BackgroundPriority {
+ public:
+  BackgroundPriority() {
+    lowered_ = SetThreadPriority(GetCurrentThread(), THREAD_MODE_BACKGROUND_BEGIN) != 0;
+    const DWORD error = GetLastError();
+    if (!lowered_)
+      LOG(INFO) << "clean-up at normal priority, background mode refused (error " << error << ")";
+  }
+  ~BackgroundPriority() {
+    if (lowered_)
+      SetThreadPriority(GetCurrentThread(), THREAD_MODE_BACKGROUND_END);
+  }
+  BackgroundPriority(const BackgroundPriority&) = delete;
+  BackgroundPriority& operator=(const BackgroundPriority&) = delete;
+
+ private:
+  bool lowered_ = false;
+};
+
 // Deletes `path` by renaming it to a trash name and deleting that, so that a
 // deletion cut short never leaves a part under the name.
 void DeleteViaTrash(const base::FilePath& path) {
@@ -97,9 +145,11 @@ void DeleteLeftovers(const base::FilePath& dir, const std::wstring& prefix) {
 void RemoveOldVersions(const base::FilePath& root) {
   const base::FilePath work = layout::WorkDir(root);
   DeleteLeftovers(root, layout::kPreviousVersion);
-  for (const base::FilePath& moved :
-       {layout::InstalledClientDir(root), layout::StagedClientDir(root),
-        work.Append(layout::kExtraction), layout::JournalPath(root)}) {
+  std::vector<base::FilePath> swept = {layout::InstalledClientDir(root),
+                                       layout::StagedClientDir(root), layout::JournalPath(root)};
+  if (!EarlierExtractionsKept(root))
+    swept.push_back(work.Append(layout::kExtraction));
+  for (const base::FilePath& moved : swept) {
     DeleteLeftovers(moved.DirName(), moved.BaseName().value() + base::kTrashSuffix);
     DeleteLeftovers(moved.DirName(), moved.BaseName().value() + base::kCopySuffix);
   }
@@ -238,6 +288,14 @@ void InstallTransaction::Add(const std::wstring& name, const base::FilePath& sou
       {name, RelativeName(source), RelativeName(previous), base::PathExists(files_.Append(name))});
 }
 
+void InstallTransaction::AddMove(const std::wstring& name, const std::wstring& folder) {
+  CHECK(step_ == Step::kBuilding);
+  for (const JournalEntry& entry : journal_.entries) {
+    if (ListingKey(entry.live) == ListingKey(name))
+      journal_.moves.push_back({entry.previous + L"\\" + folder, entry.source + L"\\" + folder});
+  }
+}
+
 void InstallTransaction::AddLeftover(const base::FilePath& path) {
   CHECK(step_ == Step::kBuilding);
   journal_.leftovers.push_back(RelativeName(path));
@@ -337,6 +395,8 @@ bool InstallTransaction::Swap(SwapLog log) {
       return false;
     }
     PauseForTest(layout::pause::kAfterAside);
+    if (!MoveFoldersIn(entry))
+      return false;
     const bool moved = RetryWhileHeld(
         in_plan, RealRetryClock(),
         [&](int index, uint32_t* failure) {
@@ -371,6 +431,71 @@ bool InstallTransaction::Swap(SwapLog log) {
   return true;
 }
 
+bool InstallTransaction::MoveFoldersIn(const JournalEntry& entry) {
+  bool first = true;
+  for (const JournalMove& move : journal_.moves) {
+    if (MoveWithin(entry, move).empty())
+      continue;
+    const base::FilePath from = PathOf(move.from);
+    const base::FilePath to = PathOf(move.to);
+    const bool from_there = base::PathExists(from);
+    if (!from_there && base::DirectoryExists(to))
+      continue;  // moved by a run that was cut short
+    if (!from_there) {
+      LOG(ERROR) << "folder of the installed version missing, new version incomplete: " << from;
+      return false;
+    }
+    // Both there: links of a run that was cut short, made again from the start.
+    if (base::PathExists(to) && !base::DeleteFile(to, true)) {
+      LOG(ERROR) << "unfinished join of a folder not deleted: " << to;
+      return false;
+    }
+    uint32_t error = 0;
+    if (RenameBriefly(from, to, &error)) {
+      if (first)
+        PauseForTest(layout::pause::kBetweenFolderMoves);
+      first = false;
+      continue;
+    }
+    LOG(WARNING) << "folder not moved (error " << error << "), joining its files instead: " << from;
+    std::string problem;
+    if (!CreateDirectoryW(to.value().c_str(), nullptr)) {
+      error = GetLastError();
+      problem = "folder not created (error " + std::to_string(error) + ")";
+    }
+    if (!problem.empty() || !JoinInstalledFiles(from, to, &problem)) {
+      LOG(ERROR) << "folder not joined to the new version: " << problem << ": " << from;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool InstallTransaction::MoveFoldersBack(const JournalEntry& entry,
+                                         const base::FilePath& new_version) {
+  bool first = true;
+  for (const JournalMove& move : journal_.moves) {
+    const std::wstring within = MoveWithin(entry, move);
+    if (within.empty())
+      continue;
+    const base::FilePath from = PathOf(move.from);
+    const base::FilePath to(new_version.value() + within);
+    if (base::PathExists(from))
+      continue;  // not moved, joined by links, or already back
+    uint32_t error = 0;
+    if (!base::DirectoryExists(to)) {
+      LOG(ERROR) << "folder of the previous version lost: " << from;
+    } else if (!RenameRetried(to, from, &error)) {
+      LOG(ERROR) << "folder not moved back to the previous version: " << to << ", error " << error;
+      return false;
+    } else if (first) {
+      PauseForTest(layout::pause::kUndoBetweenFolderMoves);
+      first = false;
+    }
+  }
+  return true;
+}
+
 bool InstallTransaction::Start() {
   CHECK(step_ == Step::kSwapped);
   // Plain text, no path join: the root is used exactly as the client gave it.
@@ -402,6 +527,7 @@ bool InstallTransaction::Start() {
   if (!Record(JournalPhase::kStarted)) {
     ForgetJournal();
     journal_.entries.clear();
+    journal_.moves.clear();
     journal_.leftovers.clear();
     journal_.package.clear();
   }
@@ -412,13 +538,17 @@ bool InstallTransaction::Start() {
 void InstallTransaction::CleanUp() {
   CHECK(step_ == Step::kStarted);
   PauseForTest(layout::pause::kBeforeCleanUp);
-  for (const JournalEntry& entry : journal_.entries)
-    DeleteViaTrash(PathOf(entry.previous));
-  for (const std::wstring& leftover : journal_.leftovers)
-    DeleteViaTrash(PathOf(leftover));
-  ForgetJournal();
-  if (!journal_.entries.empty())
-    RemoveOldVersions(files_);
+  {
+    // The new client is starting: the deletion must not slow it down.
+    const BackgroundPriority background;
+    for (const JournalEntry& entry : journal_.entries)
+      DeleteViaTrash(PathOf(entry.previous));
+    for (const std::wstring& leftover : journal_.leftovers)
+      DeleteViaTrash(PathOf(leftover));
+    ForgetJournal();
+    if (!journal_.entries.empty())
+      RemoveOldVersions(files_);
+  }
   step_ = Step::kEnded;
   if (journal_.package.empty())
     return;
@@ -463,6 +593,9 @@ bool InstallTransaction::Undo() {
     if (entry->had_installed && !previous_there)
       continue;
     uint32_t error = 0;
+    // Where the new version lies once it is out of the way: the moved
+    // folders go back to the previous version from there.
+    base::FilePath new_version = source;
     if (base::PathExists(live) && !base::PathExists(source) &&
         !RenameRetried(live, source, &error)) {
       LOG(ERROR) << "new version cannot be moved away, previous version kept in " << previous
@@ -471,7 +604,8 @@ bool InstallTransaction::Undo() {
       continue;
     }
     if (base::PathExists(live) && base::PathExists(source) && previous_there &&
-        !RenameRetried(live, base::UniqueSiblingPath(live, base::kTrashSuffix), &error)) {
+        !RenameRetried(live, new_version = base::UniqueSiblingPath(live, base::kTrashSuffix),
+                       &error)) {
       // The source name was taken again (a new stage): the new version goes
       // to the trash instead.
       LOG(ERROR) << "new version cannot be moved away, previous version kept in " << previous
@@ -482,6 +616,10 @@ bool InstallTransaction::Undo() {
     PauseForTest(layout::pause::kUndoBetweenRenames);
     if (!previous_there)
       continue;  // nothing was installed there before
+    if (!MoveFoldersBack(*entry, new_version)) {
+      all_back = false;
+      continue;
+    }
     if (RenameRetried(previous, live, &error)) {
       LOG(ERROR) << "update undone, previous version restored: " << live;
     } else {
@@ -532,6 +670,13 @@ bool InstallTransaction::NewVersionsMatchPackage() {
   return true;
 }
 
+bool EarlierExtractionsKept(const base::FilePath& root_dir) {
+  base::FileEnumerator damaged(layout::WorkDir(FilesRoot(root_dir)), false,
+                               base::FileEnumerator::kFiles,
+                               std::wstring(layout::kJournal) + layout::kDamagedSuffix + L"*");
+  return !damaged.Next().empty();
+}
+
 EarlierRun FinishEarlierRun(const base::FilePath& root_dir, PackageFile* request) {
   const base::FilePath files = FilesRoot(root_dir);
   const base::FilePath path = layout::JournalPath(files);
@@ -543,7 +688,8 @@ EarlierRun FinishEarlierRun(const base::FilePath& root_dir, PackageFile* request
     // Kept for whoever looks into it; nothing it says is acted on.
     const base::FilePath kept = base::UniqueSiblingPath(path, layout::kDamagedSuffix);
     LOG(ERROR) << "update journal damaged (" << problem << "), kept as " << kept
-               << ", recovering from the installation: " << path;
+               << " with the extractions earlier runs left, recovering from the installation: "
+               << path;
     if (!Rename(path, kept))
       return EarlierRun::kFailed;
     return RestoreFromTheDisk(files, true) ? EarlierRun::kNone : EarlierRun::kFailed;

@@ -1,5 +1,6 @@
 #include "update/update.h"
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -140,9 +141,12 @@ bool IsInstalledEntry(const std::wstring& name) {
 bool InstallPackage(const base::FilePath& root, update::PackageFile& package) {
   const base::FilePath work = layout::WorkDir(root);
   // Extractions that earlier runs left take room the new one may need.
-  (void)base::DeletePathAnyLength(
-      base::LongPathForm(work).Append(layout::kExtraction + std::wstring(base::kCopySuffix) + L"*"),
-      true);
+  if (!update::EarlierExtractionsKept(root)) {
+    (void)base::DeletePathAnyLength(
+        base::LongPathForm(work).Append(layout::kExtraction + std::wstring(base::kCopySuffix) +
+                                        L"*"),
+        true);
+  }
   // The unpacker takes the plain path and reaches deeper on its own; the
   // updater's own calls take the \\?\ forms.
   const base::FilePath out_dir =
@@ -154,7 +158,8 @@ bool InstallPackage(const base::FilePath& root, update::PackageFile& package) {
       LOG(WARNING) << "leftover of an update not deleted: " << extracted;
     return false;
   };
-  const bool unpacked = update::UnpackPackage(package, out_dir) &&
+  update::ArchiveListing listing;
+  const bool unpacked = update::UnpackPackage(package, out_dir, &listing) &&
                         update::NewProgramsRun(root, out_dir, package.path());
   const std::string identity = package.Identity();
   package.Close();
@@ -162,7 +167,13 @@ bool InstallPackage(const base::FilePath& root, update::PackageFile& package) {
     return discard();
   update::PauseForTest(layout::pause::kAfterCheck);
   update::InstallTransaction transaction(root);
+  // Folders the package leaves untouched move into the new version whole.
+  const std::set<std::wstring> touched = update::TouchedKeys(listing);
   for (const std::wstring& name : TopLevelNames(extracted)) {
+    std::vector<std::wstring> untouched;
+    const auto leave_out = [&](const std::wstring& relative) {
+      return update::LeavesUntouched(touched, name + L"\\" + relative);
+    };
     const base::FilePath source = extracted.Append(name);
     const base::FilePath live = installed.Append(name);
     std::string problem;
@@ -171,11 +182,13 @@ bool InstallPackage(const base::FilePath& root, update::PackageFile& package) {
       return discard();
     }
     if (base::DirectoryExists(source) && base::DirectoryExists(live) &&
-        !update::JoinInstalledFiles(live, source, &problem)) {
+        !update::JoinInstalledFilesLeavingOut(live, source, leave_out, &untouched, &problem)) {
       LOG(ERROR) << "new version not built, installation kept: " << problem;
       return discard();
     }
     transaction.Add(name, source);
+    for (const std::wstring& folder : untouched)
+      transaction.AddMove(name, folder);
   }
   transaction.AddLeftover(extracted);
   transaction.SetPackage(package.path(), identity);

@@ -55,6 +55,11 @@ class FileEnumerator {
   // The entry Next returned last; all zero when no listing is open.
   FileInfo GetInfo() const;
 
+  // In a recursive walk: what the directory Next returned last holds is not
+  // listed. Does nothing when the last entry was no directory or one that is
+  // not walked into anyway.
+  void SkipLastDirectory();
+
  private:
   // A search handle of FindFirstFileExW, closed with FindClose.
   struct FindHandleTraits {
@@ -71,6 +76,7 @@ class FileEnumerator {
   int file_type_;
   std::wstring pattern_;
   std::vector<FilePath> pending_paths_;
+  FilePath last_path_;
 };
 
 }  // namespace base

@@ -52,6 +52,13 @@ FileEnumerator::FileInfo FileEnumerator::GetInfo() const {
   return info;
 }
 
+void FileEnumerator::SkipLastDirectory() {
+  // A directory Next returned is the last one pushed, until Next runs again.
+  if (!pending_paths_.empty() && !last_path_.empty() && pending_paths_.back() == last_path_)
+    pending_paths_.pop_back();
+  last_path_ = FilePath();
+}
+
 FilePath FileEnumerator::Next() {
   while (has_find_data_ || !pending_paths_.empty()) {
     if (!has_find_data_) {
@@ -90,8 +97,10 @@ FilePath FileEnumerator::Next() {
       if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         pending_paths_.push_back(path);
     }
-    if ((is_dir && (file_type_ & kDirectories)) || (!is_dir && (file_type_ & kFiles)))
+    if ((is_dir && (file_type_ & kDirectories)) || (!is_dir && (file_type_ & kFiles))) {
+      last_path_ = path;
       return path;
+    }
   }
   return FilePath();
 }

@@ -426,6 +426,22 @@ TEST_F(FileUtilTest, FileEnumerator_OrderTypesAndPattern) {
     EXPECT_EQ(list(&e), (std::vector<std::wstring>{d + L"e\\.."}));
   }
   {
+    FileEnumerator e(dir_, true, FileEnumerator::kFiles | FileEnumerator::kDirectories);
+    std::vector<std::wstring> names;
+    for (FilePath p = e.Next(); !p.empty(); p = e.Next()) {
+      names.push_back(p.value());
+      // Skipping after a file, or twice, must not drop another directory.
+      const bool skipped = p.BaseName().value() == L"d.log";
+      if (skipped || !e.GetInfo().IsDirectory())
+        e.SkipLastDirectory();
+      if (skipped)
+        e.SkipLastDirectory();
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::wstring>{d + L"a.log", d + L"b.txt", d + L"d.log", d + L"e",
+                                                d + L"e\\y.log"}));
+  }
+  {
     FileEnumerator e(dir_.Append(L"missing"), true, FileEnumerator::kFiles);
     EXPECT_TRUE(e.Next().empty());
   }

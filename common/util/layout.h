@@ -79,11 +79,13 @@ inline constexpr wchar_t kAfterCheck[] = L"after-check";
 inline constexpr wchar_t kAfterBuild[] = L"after-build";
 inline constexpr wchar_t kBeforeCopy[] = L"before-copy";
 inline constexpr wchar_t kAfterAside[] = L"after-aside";
+inline constexpr wchar_t kBetweenFolderMoves[] = L"between-folder-moves";
 inline constexpr wchar_t kAfterMoveIn[] = L"after-move-in";
 inline constexpr wchar_t kAfterLaunch[] = L"after-launch";
 inline constexpr wchar_t kBeforeCleanUp[] = L"before-clean-up";
 inline constexpr wchar_t kUndoing[] = L"undoing";
 inline constexpr wchar_t kUndoBetweenRenames[] = L"undo-between-renames";
+inline constexpr wchar_t kUndoBetweenFolderMoves[] = L"undo-between-folder-moves";
 }  // namespace pause
 
 }  // namespace common::layout

@@ -74,8 +74,10 @@ class UpdaterCrashTest : public UpdaterFixture {
     }
     ASSERT_TRUE(WriteVersion(ClientDir(root), "1", {.files = 500}));
     client_is_new_ = false;
-    if (old_hash_ == 0)
+    if (old_hash_ == 0) {
       old_hash_ = TreeHash(ClientDir(root));
+      old_files_ = ReadTree(ClientDir(root));
+    }
     if (!reuse)
       new_hash_ = TreeHash(staged);
   }
@@ -85,6 +87,30 @@ class UpdaterCrashTest : public UpdaterFixture {
     const ScopedTempDir source(L"package");
     ASSERT_TRUE(WriteVersion(ClientDir(source.path()), "2", {.files = files}, new_program_));
     new_hash_ = TreeHash(ClientDir(source.path()));
+    package_ = work_ + L"\\update.7z";
+    ASSERT_TRUE(MakePackage(source.path(), package_));
+    package_bytes_ = ReadFileBytes(package_);
+  }
+
+  // Package mode with a concentrated patch: the new program and the files of
+  // data\\d0 (a tenth of the old version's files, in one of its ten folders);
+  // the other nine folders move whole.
+  void UsePatch() {
+    const ScopedTempDir source(L"patch");
+    const std::wstring client = ClientDir(source.path());
+    Tree patch;
+    for (const auto& [path, bytes] : VersionTree("2", {.files = 500})) {
+      if (path.rfind(L"data\\d0\\", 0) == 0)
+        patch[path] = bytes;
+    }
+    ASSERT_TRUE(WriteTree(client, patch));
+    ASSERT_TRUE(CopyFileTo(BinDir() + L"\\" + new_program_, client + L"\\ZeltorCloudPlay.exe"));
+    patch_ = ReadTree(client);
+    const ScopedTempDir patched(L"patched");
+    ASSERT_TRUE(WriteVersion(patched.path(), "1", {.files = 500}) &&
+                WriteTree(patched.path(), patch_));
+    new_hash_ = TreeHash(patched.path());
+    new_files_ = ReadTree(patched.path());
     package_ = work_ + L"\\update.7z";
     ASSERT_TRUE(MakePackage(source.path(), package_));
     package_bytes_ = ReadFileBytes(package_);
@@ -139,6 +165,20 @@ class UpdaterCrashTest : public UpdaterFixture {
   // What the user has after the updater ended: the complete old or new version
   // in Client, or, between the two renames, both whole below the root.
   std::string ExpectWholeVersion(const std::wstring& root, const std::wstring& staged) {
+    if (!DirExists(ClientDir(root)) && !patch_.empty()) {
+      // The untouched folders may lie in either version while they move:
+      // each version is whole with the other's share of them.
+      Tree previous = ReadTree(root + L"\\" + layout::kPreviousVersion);
+      Tree fresh = ReadTree(NewVersionAside(root, staged));
+      for (const auto& [path, bytes] : fresh) {
+        if (!patch_.count(path))
+          previous.emplace(path, bytes);
+      }
+      fresh.merge(Tree(previous));
+      EXPECT_TRUE(previous == old_files_) << "the old version is lost";
+      EXPECT_TRUE(fresh == new_files_) << "the new version is lost";
+      return "no Client; old and new whole below the root, folders in either";
+    }
     if (!DirExists(ClientDir(root))) {
       EXPECT_EQ(TreeHash(root + L"\\" + layout::kPreviousVersion), old_hash_)
           << "the old version is lost";
@@ -227,6 +267,9 @@ class UpdaterCrashTest : public UpdaterFixture {
 
   std::wstring package_;
   std::string package_bytes_;
+  Tree patch_;  // a patch's files below Client; empty for whole versions
+  Tree old_files_;
+  Tree new_files_;
   // The new version's client program; one that crashes at its start makes
   // every update end in an undo.
   std::wstring new_program_ = L"ZeltorCloudPlay.exe";
@@ -287,6 +330,33 @@ TEST_F(UpdaterCrashTest, EndedAnywhereInThePackageUndo_EndsWithTheOldVersion) {
                   L"zeltorcg_update_tmp\\package.partial-*.trash-*", 0},
                  {"during the extraction's deletion", L"",
                   L"zeltorcg_update_tmp\\package.partial-*.trash-*", 50},
+             });
+}
+
+// A patch moves the folders it leaves untouched from the old version into
+// the new one between the two renames, and back in its undo: ended amid
+// either, each version is whole once the folders are counted where they lie.
+TEST_F(UpdaterCrashTest, EndedAnywhereInAPatch_LeavesAWholeVersion) {
+  UsePatch();
+  RunMoments(root_, L"", "patch", 4,
+             {
+                 {"after the new tree is built", pause::kAfterBuild, L"", 0},
+                 {"between the folder moves", pause::kBetweenFolderMoves, L"", 0},
+                 {"after the move in", pause::kAfterMoveIn, L"", 0},
+                 {"as the clean-up starts", pause::kBeforeCleanUp, L"", 0},
+             });
+}
+
+TEST_F(UpdaterCrashTest, EndedAnywhereInAPatchUndo_EndsWithTheOldVersion) {
+  new_program_ = L"client_crash.exe";
+  new_fails_ = true;
+  UsePatch();
+  RunMoments(root_, L"", "undo, patch", 2,
+             {
+                 {"between the folder moves", pause::kBetweenFolderMoves, L"", 0},
+                 {"as the undo starts", pause::kUndoing, L"", 0},
+                 {"between the undo's renames", pause::kUndoBetweenRenames, L"", 0},
+                 {"between the undo's folder moves", pause::kUndoBetweenFolderMoves, L"", 0},
              });
 }
 

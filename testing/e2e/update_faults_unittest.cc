@@ -216,9 +216,11 @@ TEST_F(UpdaterFaultTest, PackageHeldFile_InstallsWholeOrKeepsTheOldVersionWhole)
     const char* name;
     const wchar_t* held;
     bool is_old_client;  // passed as --pid: the updater waits its 10 s first
+    bool patch;          // a package of version.txt only: data moves whole
   } cases[] = {
-      {"the old client's program", L"\\Client\\ZeltorCloudPlay.exe", true},
-      {"a data file", L"\\Client\\data\\common.txt", false},
+      {"the old client's program", L"\\Client\\ZeltorCloudPlay.exe", true, false},
+      {"a data file", L"\\Client\\data\\common.txt", false, false},
+      {"a file in a folder the patch leaves untouched", L"\\Client\\data\\d0\\f1.txt", false, true},
   };
   const bool renames = PlatformRenamesHeldFolder(work_ + L"\\probe", false);
   for (const auto& c : cases) {
@@ -226,7 +228,17 @@ TEST_F(UpdaterFaultTest, PackageHeldFile_InstallsWholeOrKeepsTheOldVersionWhole)
     RemoveTree(root_);
     Install(root_ + L"\\Client", "1");
     const uint64_t before = TreeHash(root_ + L"\\Client");
-    const std::wstring package = Package("2");
+    const std::wstring package = c.patch ? work_ + L"\\patch.7z" : Package("2");
+    uint64_t after = VersionHash("2");
+    if (c.patch) {
+      const ScopedTempDir patch(L"patch");
+      DeleteFileW(package.c_str());
+      ASSERT_TRUE(WriteTree(patch.path(), {{L"Client\\version.txt", "2\n"}}) &&
+                  MakePackage(patch.path(), package));
+      ASSERT_TRUE(WriteTree(patch.path() + L"\\Client", ReadTree(root_ + L"\\Client")) &&
+                  WriteTree(patch.path() + L"\\Client", {{L"version.txt", "2\n"}}));
+      after = TreeHash(patch.path() + L"\\Client");
+    }
     ChildProcess holder(Quote(BinDir() + L"\\client_old.exe") + L" forever " +
                         Quote(root_ + c.held));
     ASSERT_TRUE(WaitUntilHeld(root_ + c.held, holder));
@@ -237,8 +249,10 @@ TEST_F(UpdaterFaultTest, PackageHeldFile_InstallsWholeOrKeepsTheOldVersionWhole)
     holder.Terminate();
     EXPECT_EQ(HasLine(run, "wait result 0"), c.is_old_client) << run.log;
     if (renames) {
+      // The held folder moved whole, or, where it would not, its files were
+      // joined by links: either way the new version is whole.
       EXPECT_TRUE(HasLine(run, "update finished 1")) << run.log;
-      EXPECT_EQ(TreeHash(root_ + L"\\Client"), VersionHash("2"));
+      EXPECT_EQ(TreeHash(root_ + L"\\Client"), after);
       continue;
     }
     EXPECT_TRUE(run.dialog.found) << run.log;
@@ -976,7 +990,9 @@ TEST_F(UpdaterFaultTest, DamagedJournal_LeavesClientWholeAndTouchesNothingOutsid
       if (!packaged)
         Install(root_ + L"\\zeltorcg_update_tmp\\Client", "2");
       ASSERT_TRUE(!packaged || WriteFileBytes(patch, patch_bytes));
-      ASSERT_TRUE(MakeDirs(root_ + L"\\zeltorcg_update_tmp"));
+      // What the swap had moved into its extraction, which only it could tell.
+      const std::wstring moved = root_ + L"\\zeltorcg_update_tmp\\package.partial-9-9\\Client\\m";
+      ASSERT_TRUE(MakeDirs(moved) && WriteFileBytes(moved + L"\\f.txt", "moved"));
       ASSERT_TRUE(WriteFileBytes(journal, c.text));
       UpdateRun run = RunUpdater(packaged ? Args(0, root_, patch) : Args(0, root_));
       EXPECT_TRUE(HasLine(run, "update journal damaged (")) << run.log;
@@ -985,6 +1001,7 @@ TEST_F(UpdaterFaultTest, DamagedJournal_LeavesClientWholeAndTouchesNothingOutsid
       EXPECT_TRUE(HasLine(run, "update finished 1")) << run.log;
       EXPECT_EQ(TreeHash(root_ + L"\\Client"), packaged ? patched_hash : VersionHash("2"));
       EXPECT_EQ(TreeHash(outside), outside_hash) << "something outside the root was touched";
+      EXPECT_EQ(ReadFileBytes(moved + L"\\f.txt"), "moved") << "an extraction was deleted";
       EXPECT_EQ(Matching(root_ + L"\\zeltorcg_update_tmp", L"transaction.journal.damaged-*").size(),
                 1u);
     }
