@@ -57,15 +57,25 @@ std::function<void(int64_t, uint32_t)> LogWait(const base::FilePath& path) {
 // Renames `from` to `to`, retried while another program holds either (see
 // RetryWhileHeld). False with `*error` set when it did not happen; the
 // holders of `from` are logged when a hold outlasted the budget.
-bool RenameRetried(const base::FilePath& from, const base::FilePath& to, uint32_t* error) {
-  const bool renamed = RetryWhileHeld(
-      RetryPlan(), RealRetryClock(),
+// Renames `from` to `to`, retried by `plan` while another program holds
+// either; `on_wait` is told of each wait.
+bool RenameUnder(const RetryPlan& plan,
+                 const base::FilePath& from,
+                 const base::FilePath& to,
+                 const std::function<void(int64_t, uint32_t)>& on_wait,
+                 uint32_t* error) {
+  return RetryWhileHeld(
+      plan, RealRetryClock(),
       [&](int, uint32_t* failure) {
         const bool done = Rename(from, to);
         *failure = done ? 0 : GetLastError();
         return done;
       },
-      LogWait(from), error);
+      on_wait, error);
+}
+
+bool RenameRetried(const base::FilePath& from, const base::FilePath& to, uint32_t* error) {
+  const bool renamed = RenameUnder(RetryPlan(), from, to, LogWait(from), error);
   if (!renamed && IsHoldError(*error))
     LogHolders(from);
   return renamed;
@@ -74,19 +84,13 @@ bool RenameRetried(const base::FilePath& from, const base::FilePath& to, uint32_
 // Renames a folder the package leaves untouched: a few quick attempts only,
 // since joining its files by links instead is cheap.
 bool RenameBriefly(const base::FilePath& from, const base::FilePath& to, uint32_t* error) {
-  RetryPlan brief;
-  brief.fast_attempts = 3;
-  brief.fast_pause_ms = 10;
-  brief.pause_before_first = false;
-  brief.budget_ms = 0;
-  return RetryWhileHeld(
-      brief, RealRetryClock(),
-      [&](int, uint32_t* failure) {
-        const bool done = Rename(from, to);
-        *failure = done ? 0 : GetLastError();
-        return done;
-      },
-      [](int64_t, uint32_t) {}, error);
+  RetryPlan quick;
+  quick.fast_attempts = 3;
+  quick.fast_pause_ms = 10;
+  quick.pause_before_first = false;
+  quick.budget_ms = 0;
+  return RenameUnder(
+      quick, from, to, [](int64_t, uint32_t) {}, error);
 }
 
 // The part of `move` below `entry`'s names, with its leading separator; empty
@@ -446,7 +450,7 @@ bool InstallTransaction::MoveFoldersIn(const JournalEntry& entry) {
       return false;
     }
     // Both there: links of a run that was cut short, made again from the start.
-    if (base::PathExists(to) && !base::DeleteFile(to, true)) {
+    if (base::PathExists(to) && base::DeletePathAnyLength(to, true) != 0) {
       LOG(ERROR) << "unfinished join of a folder not deleted: " << to;
       return false;
     }
