@@ -118,6 +118,10 @@ std::wstring ListingKey(std::wstring path) {
   return path;
 }
 
+bool IsInstalledEntryName(const std::wstring& name) {
+  return IsInstalledEntry(ListingKey(name));
+}
+
 std::string SerializeJournal(const Journal& journal) {
   std::string text = std::string(kHeader) + "\n";
   text += std::string("phase\t") + PhaseName(journal.phase) + "\n";

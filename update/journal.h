@@ -56,6 +56,10 @@ struct Journal {
 // lower case.
 std::wstring ListingKey(std::wstring path);
 
+// Whether `name` (any case) is one of the top-level entries an update may
+// replace: Client, update.exe, 7z.exe, 7z.dll.
+bool IsInstalledEntryName(const std::wstring& name);
+
 // The journal as UTF-8 text, ending in an "end" line.
 std::string SerializeJournal(const Journal& journal);
 

@@ -43,6 +43,20 @@ std::string Describe(const std::string& what, const std::wstring& path) {
   return what + ": " + base::WideToUTF8(path);
 }
 
+// Reads the open `file` from where it stands to its end in pieces of 1 MiB,
+// handing each to `piece`. False when a read fails.
+bool ReadInPieces(HANDLE file, const std::function<void(const char*, DWORD)>& piece) {
+  std::string buffer(1 << 20, '\0');
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr))
+      return false;
+    if (read == 0)
+      return true;
+    piece(buffer.data(), read);
+  }
+}
+
 // Makes `target` the same link (reparse point) as `link`: a folder or a file
 // carrying `link`'s reparse data. False, with nothing left at `target`, when
 // the platform does not give the data or does not take it.
@@ -85,13 +99,7 @@ bool ExtractedTreeMatches(const base::FilePath& dir,
                           std::string* problem) {
   // The folders extraction creates above listed entries need no entry of
   // their own.
-  std::set<std::wstring> parents;
-  for (const auto& [key, entry] : entries) {
-    for (size_t slash = key.find(L'\\'); slash != std::wstring::npos;
-         slash = key.find(L'\\', slash + 1)) {
-      parents.insert(key.substr(0, slash));
-    }
-  }
+  const std::set<std::wstring> parents = TouchedKeys(entries);
   size_t found = 0;
   base::FileEnumerator tree(dir, true,
                             base::FileEnumerator::kFiles | base::FileEnumerator::kDirectories);
@@ -219,7 +227,6 @@ bool JoinInstalledFilesLeavingOut(
 bool ListedEntriesMatch(const std::map<std::wstring, base::FilePath>& tops,
                         const ArchiveListing& entries,
                         std::string* problem) {
-  std::string buffer(1 << 20, '\0');
   for (const auto& [key, entry] : entries) {
     const size_t slash = key.find(L'\\');
     const auto top = tops.find(key.substr(0, slash));
@@ -247,14 +254,10 @@ bool ListedEntriesMatch(const std::map<std::wstring, base::FilePath>& tops,
                                                    FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     uint32_t crc = 0;
-    DWORD read = 0;
-    bool readable = file.IsValid();
-    while (readable &&
-           (readable = ReadFile(file.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read,
-                                nullptr) != 0) &&
-           read > 0) {
-      crc = Crc32(crc, buffer.data(), read);
-    }
+    const bool readable =
+        file.IsValid() && ReadInPieces(file.Get(), [&crc](const char* bytes, DWORD size) {
+          crc = Crc32(crc, bytes, size);
+        });
     if (!readable || crc != entry.crc) {
       *problem = Describe(
           readable ? "listed file's content differs (CRC)" : "listed file unreadable", entry.path);
@@ -278,15 +281,10 @@ bool PackageFile::Sha256(std::string* digest) const {
     return false;
   base::SHA256Context context;
   base::SHA256Init(&context);
-  std::string buffer(1 << 20, '\0');
-  for (;;) {
-    DWORD read = 0;
-    if (!ReadFile(file_.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr))
-      return false;
-    if (read == 0)
-      break;
-    base::SHA256Update(&context, buffer.data(), read);
-  }
+  if (!ReadInPieces(file_.Get(), [&context](const char* bytes, DWORD size) {
+        base::SHA256Update(&context, bytes, size);
+      }))
+    return false;
   base::SHA256Digest result;
   base::SHA256Final(&result, &context);
   *digest = base::SHA256DigestToBase16(result);

@@ -113,7 +113,12 @@ class InstallTransaction {
   bool MovedIn(const JournalEntry& entry) const;
   bool MoveFoldersIn(const JournalEntry& entry);
   bool MoveFoldersBack(const JournalEntry& entry, const base::FilePath& new_version);
-  bool NewVersionsMatchPackage();
+  // The new versions of a resumed transaction, wherever they are now (at
+  // their source, or moved in), checked against what they came from: the
+  // package's listing with its CRCs while it is the same file, or in staged
+  // mode the direct stage with its program.
+  enum class Resumable { kChecked, kDiffers, kUncheckable };
+  Resumable CheckNewVersions();
   void ForgetJournal();
 
   base::FilePath root_;   // as the client gave it: the client's command line

@@ -652,26 +652,33 @@ bool InstallTransaction::Complete(SwapLog log) {
   return true;
 }
 
-// The new versions of a resumed transaction, wherever they are now (still at
-// their source, or moved in), checked against what they came from.
-enum class Resumable { kChecked, kDiffers, kUncheckable };
-
-bool InstallTransaction::NewVersionsMatchPackage() {
+InstallTransaction::Resumable InstallTransaction::CheckNewVersions() {
   std::map<std::wstring, base::FilePath> tops;
   for (const JournalEntry& entry : journal_.entries)
     tops[ListingKey(entry.live)] = PathOf(MovedIn(entry) ? entry.live : entry.source);
-  ArchiveListing listing;
+  if (journal_.package.empty()) {
+    for (const JournalEntry& entry : journal_.entries) {
+      // An unfinished copy cannot be told from a whole one: it is made again.
+      if (entry.source.rfind(layout::kWorkDir, 0) != 0 ||
+          !base::PathExists(tops[ListingKey(entry.live)].Append(layout::kClientExe)))
+        return Resumable::kUncheckable;
+    }
+    return Resumable::kChecked;
+  }
+  // Held while it is listed: the package checked is the one at hand.
   PackageFile package;
-  std::string problem;
   if (!package.Open(base::FilePath(journal_.package)) ||
-      package.Identity() != journal_.package_identity || !ListPackage(package, &listing) ||
-      !ListedEntriesMatch(tops, listing, &problem)) {
+      package.Identity() != journal_.package_identity)
+    return Resumable::kUncheckable;
+  ArchiveListing listing;
+  std::string problem;
+  if (!ListPackage(package, &listing) || !ListedEntriesMatch(tops, listing, &problem)) {
     if (!problem.empty())
       LOG(ERROR) << "new version of an update that was cut short differs from its package: "
                  << problem;
-    return false;
+    return Resumable::kDiffers;
   }
-  return true;
+  return Resumable::kChecked;
 }
 
 bool EarlierExtractionsKept(const base::FilePath& root_dir) {
@@ -716,28 +723,12 @@ EarlierRun FinishEarlierRun(const base::FilePath& root_dir, PackageFile* request
   transaction.step_ = InstallTransaction::Step::kPrepared;
   // What a cut-short run left is checked again before it is swapped in: a
   // power cut can leave files at their size without their content.
-  Resumable check = Resumable::kChecked;
-  if (!transaction.journal_.package.empty()) {
-    const std::string identity =
-        PackageFile::IdentityAt(base::FilePath(transaction.journal_.package));
-    check = identity != transaction.journal_.package_identity ? Resumable::kUncheckable
-            : transaction.NewVersionsMatchPackage()           ? Resumable::kChecked
-                                                              : Resumable::kDiffers;
-  } else {
-    for (const JournalEntry& entry : transaction.journal_.entries) {
-      const base::FilePath now =
-          transaction.PathOf(transaction.MovedIn(entry) ? entry.live : entry.source);
-      // An unfinished copy cannot be told from a whole one: it is made again.
-      if (entry.source.rfind(layout::kWorkDir, 0) != 0 ||
-          !base::PathExists(now.Append(layout::kClientExe)))
-        check = Resumable::kUncheckable;
-    }
-  }
-  if (check == Resumable::kDiffers) {
+  const InstallTransaction::Resumable check = transaction.CheckNewVersions();
+  if (check == InstallTransaction::Resumable::kDiffers) {
     (void)transaction.Undo();
     return EarlierRun::kFailed;
   }
-  if (check == Resumable::kUncheckable) {
+  if (check == InstallTransaction::Resumable::kUncheckable) {
     LOG(WARNING) << "new version of an update that was cut short cannot be checked, undoing it";
     return transaction.Undo() ? EarlierRun::kUndone : EarlierRun::kFailed;
   }

@@ -127,14 +127,6 @@ std::vector<std::wstring> TopLevelNames(const base::FilePath& dir) {
   return names;
 }
 
-bool IsInstalledEntry(const std::wstring& name) {
-  for (const wchar_t* installed : layout::kInstalledEntries) {
-    if (update::ListingKey(name) == update::ListingKey(installed))
-      return true;
-  }
-  return false;
-}
-
 // Package mode: the held package extracted aside, checked against its
 // listing, each top-level entry completed from the installed one and swapped
 // in. The package is let go once the unpacker is done with it.
@@ -177,7 +169,7 @@ bool InstallPackage(const base::FilePath& root, update::PackageFile& package) {
     const base::FilePath source = extracted.Append(name);
     const base::FilePath live = installed.Append(name);
     std::string problem;
-    if (!IsInstalledEntry(name)) {
+    if (!update::IsInstalledEntryName(name)) {
       LOG(ERROR) << "package entry is not part of an installation, installation kept: " << name;
       return discard();
     }
