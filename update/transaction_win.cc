@@ -665,11 +665,26 @@ InstallTransaction::Resumable InstallTransaction::CheckNewVersions() {
     }
     return Resumable::kChecked;
   }
-  // Held while it is listed: the package checked is the one at hand.
+  // Held while it is listed: the package checked is the one at hand. A
+  // program that is still letting go of it (the updater that was ended) is
+  // waited for like any hold.
   PackageFile package;
-  if (!package.Open(base::FilePath(journal_.package)) ||
-      package.Identity() != journal_.package_identity)
+  uint32_t error = 0;
+  const bool opened = RetryWhileHeld(
+      RetryPlan(), RealRetryClock(),
+      [&](int, uint32_t* failure) {
+        const bool open = package.Open(base::FilePath(journal_.package));
+        *failure = open ? 0 : GetLastError();
+        return open;
+      },
+      LogWait(base::FilePath(journal_.package)), &error);
+  if (!opened || package.Identity() != journal_.package_identity) {
+    LOG(WARNING) << "package of an update that was cut short "
+                 << (opened ? "is another file now"
+                            : "cannot be opened, error " + std::to_string(error))
+                 << ": " << journal_.package;
     return Resumable::kUncheckable;
+  }
   ArchiveListing listing;
   std::string problem;
   if (!ListPackage(package, &listing) || !ListedEntriesMatch(tops, listing, &problem)) {
