@@ -35,13 +35,20 @@ using update::ArchiveListing;
 
 constexpr int kRuns = 5;
 
-// `files` files of 100 bytes in folders of 100, plus the client program.
+constexpr int kFolders = 100;
+
+// The path of file `i` of a tree of `files` files: its folder holds the
+// i-th hundredth of them, so that every tree has kFolders folders.
+std::wstring FilePathOf(int i, int files) {
+  return L"d" + std::to_wstring(i / std::max(1, files / kFolders)) + L"\\f" + std::to_wstring(i) +
+         L".dat";
+}
+
+// `files` files of 100 bytes in kFolders folders, plus the client program.
 void MakeClientTree(const std::wstring& client_dir, int files, char fill) {
   Tree tree;
-  for (int i = 0; i < files; ++i) {
-    tree[L"d" + std::to_wstring(i / 100) + L"\\f" + std::to_wstring(i) + L".dat"] =
-        std::string(100, static_cast<char>(fill + i % 26));
-  }
+  for (int i = 0; i < files; ++i)
+    tree[FilePathOf(i, files)] = std::string(100, static_cast<char>(fill + i % 26));
   WriteTree(client_dir, tree);
   CopyFileTo(BinDir() + L"\\ZeltorCloudPlay.exe", client_dir + L"\\ZeltorCloudPlay.exe");
 }
@@ -248,13 +255,8 @@ int main(int argc, char** argv) {
     // 100 folders; the other 90 folders move whole.
     MakeClientTree(source + L"\\Client", 0, 'a');
     Tree patch;
-    for (int folder = 0; folder < 10; ++folder) {
-      for (int k = 0; k < files / 100; ++k) {
-        const int i = folder * 100 + k;
-        patch[L"d" + std::to_wstring(folder) + L"\\f" + std::to_wstring(i) + L".dat"] =
-            std::string(100, static_cast<char>('a' + i % 26));
-      }
-    }
+    for (int i = 0; i < files / 10; ++i)
+      patch[FilePathOf(i, files)] = std::string(100, static_cast<char>('a' + i % 26));
     WriteTree(source + L"\\Client", patch);
     std::vector<double> patched_to_client;
     alternate(root, &in_place, &patched, &patched_to_client);
@@ -273,8 +275,7 @@ int main(int argc, char** argv) {
     Tree spread;
     ArchiveListing listing;
     for (int i = 0; i < files; i += 10) {
-      const std::wstring path =
-          L"d" + std::to_wstring(i / 100) + L"\\f" + std::to_wstring(i) + L".dat";
+      const std::wstring path = FilePathOf(i, files);
       spread[path] = std::string(100, 'a');
       listing[update::ListingKey(L"Client\\" + path)] = {L"Client\\" + path, false, 100};
     }
@@ -290,8 +291,7 @@ int main(int argc, char** argv) {
         for (int i = 0; i < files; ++i) {
           if (i % 10 == 0)
             continue;
-          const std::wstring path =
-              L"\\d" + std::to_wstring(i / 100) + L"\\f" + std::to_wstring(i) + L".dat";
+          const std::wstring path = L"\\" + FilePathOf(i, files);
           CreateHardLinkW((fresh + path).c_str(), (installed + path).c_str(), nullptr);
         }
       } else {
@@ -300,7 +300,7 @@ int main(int argc, char** argv) {
         (void)update::JoinInstalledFilesLeavingOut(
             base::FilePath(installed), base::FilePath(fresh),
             [&](const std::wstring& relative) {
-              return update::LeavesUntouched(touched, L"Client\\" + relative);
+              return update::ListedEntry(listing, touched, L"Client\\" + relative);
             },
             &left_out, &problem);
       }

@@ -102,8 +102,14 @@ std::set<std::wstring> TouchedKeys(const ArchiveListing& entries) {
   return touched;
 }
 
-bool LeavesUntouched(const std::set<std::wstring>& touched, const std::wstring& relative) {
-  return !touched.count(ListingKey(relative));
+FreshEntry ListedEntry(const ArchiveListing& entries,
+                       const std::set<std::wstring>& touched,
+                       const std::wstring& path) {
+  const std::wstring key = ListingKey(path);
+  const auto listed = entries.find(key);
+  if (listed != entries.end())
+    return listed->second.directory ? FreshEntry::kDirectory : FreshEntry::kFile;
+  return touched.count(key) ? FreshEntry::kDirectory : FreshEntry::kNone;
 }
 
 uint32_t Crc32(uint32_t crc, const void* data, size_t size) {

@@ -58,10 +58,6 @@ using ArchiveListing = std::map<std::wstring, ArchiveEntry>;
 // changes, adds or removes: it can go into the new version whole.
 std::set<std::wstring> TouchedKeys(const ArchiveListing& entries);
 
-// Whether the folder `relative` (below the root, any case) is one that
-// `touched` (see TouchedKeys) leaves untouched.
-bool LeavesUntouched(const std::set<std::wstring>& touched, const std::wstring& relative);
-
 // The CRC-32 (IEEE 802.3, as archives list it) of `size` bytes at `data`,
 // continuing from `crc` (0 to start).
 uint32_t Crc32(uint32_t crc, const void* data, size_t size);
@@ -86,15 +82,26 @@ uint32_t Crc32(uint32_t crc, const void* data, size_t size);
                                       const base::FilePath& fresh,
                                       std::string* problem);
 
-// JoinInstalledFiles, except that each folder of `installed` that `fresh`
-// lacks and `leave_out` accepts (given its path relative to `installed`) is
-// neither created nor entered: it is appended to `left_out` (relative to
+// What a new version holds at a path: nothing, a file or a folder.
+enum class FreshEntry { kNone, kFile, kDirectory };
+
+// What the extraction that `entries` lists holds at `path` (below the root,
+// any case), `touched` being TouchedKeys(entries): each listed entry as
+// listed, the folders above them as folders, nothing else.
+FreshEntry ListedEntry(const ArchiveListing& entries,
+                       const std::set<std::wstring>& touched,
+                       const std::wstring& path);
+
+// JoinInstalledFiles for a `fresh` whose content `fresh_entry` tells (given a
+// path relative to `fresh`), so that the disk is not asked for each entry;
+// `fresh` must hold just that. Each folder of `installed` that `fresh` lacks
+// is neither created nor entered: it is appended to `left_out` (relative to
 // `installed`, parents before what they hold, none within another) for the
 // caller to move in whole. Links (reparse points) are never left out.
 [[nodiscard]] bool JoinInstalledFilesLeavingOut(
     const base::FilePath& installed,
     const base::FilePath& fresh,
-    const std::function<bool(const std::wstring& relative)>& leave_out,
+    const std::function<FreshEntry(const std::wstring& relative)>& fresh_entry,
     std::vector<std::wstring>* left_out,
     std::string* problem);
 

@@ -32,34 +32,37 @@ TEST(ParseArchiveListing, ReadsEntriesAfterTheSeparatorOnly) {
 
 // A folder moves whole only when the package lists nothing at or below it;
 // a folder it lists, or one above a listed entry, is joined file by file.
-TEST(LeavesUntouched, OnlyFoldersWithNothingListedAtOrBelowThem) {
+TEST(ListedEntry, FoldersAboveListedEntriesAreThereAndNothingElse) {
   ArchiveListing listing;
   for (const wchar_t* path : {L"Client\\version.txt", L"Client\\data\\d0\\f1.txt",
                               L"Client\\data\\New", L"Client\\Data\\d2\\x\\y.txt"}) {
     listing[ListingKey(path)] = {path, false, 1};
   }
+  listing[ListingKey(L"Client\\empty")] = {L"Client\\empty", true, 0};
   const std::set<std::wstring> touched = TouchedKeys(listing);
+  constexpr FreshEntry kNone = FreshEntry::kNone, kFile = FreshEntry::kFile,
+                       kFolder = FreshEntry::kDirectory;
   const struct {
-    const wchar_t* folder;
-    bool untouched;
+    const wchar_t* path;
+    FreshEntry entry;
   } cases[] = {
-      {L"Client", false},
-      {L"Client\\data", false},
-      {L"Client\\data\\d0", false},
-      {L"client\\DATA\\D0", false},
-      {L"Client\\data\\new", false},
-      {L"Client\\data\\d2", false},
-      {L"Client\\data\\d2\\x", false},
-      {L"Client\\data\\d1", true},
-      {L"Client\\data\\d0x", true},
-      {L"Client\\data\\d", true},
-      {L"Client\\data\\d0\\sub", true},
-      {L"Client\\data\\d2\\z", true},
-      {L"Client\\other", true},
+      {L"Client", kFolder},
+      {L"Client\\data", kFolder},
+      {L"Client\\data\\d0", kFolder},
+      {L"client\\DATA\\D0", kFolder},
+      {L"Client\\data\\new", kFile},
+      {L"Client\\data\\d2\\x", kFolder},
+      {L"Client\\empty", kFolder},
+      {L"Client\\data\\d1", kNone},
+      {L"Client\\data\\d0x", kNone},
+      {L"Client\\data\\d", kNone},
+      {L"Client\\data\\d0\\sub", kNone},
+      {L"Client\\data\\d2\\z", kNone},
+      {L"Client\\other", kNone},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(std::wstring(c.folder)));
-    EXPECT_EQ(LeavesUntouched(touched, c.folder), c.untouched);
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.path)));
+    EXPECT_EQ(ListedEntry(listing, touched, c.path), c.entry);
   }
 }
 
@@ -127,21 +130,27 @@ TEST_F(PackageTreeTest, JoinAddsWhatTheNewVersionLacksAndLetsItWinConflicts) {
   EXPECT_TRUE(base::PathExists(dir_.Append(L"old\\was folder\\inside.txt"))) << "installed intact";
 }
 
-TEST_F(PackageTreeTest, JoinLeavesOutTheFoldersItIsToldToAndNothingBelowThem) {
+TEST_F(PackageTreeTest, JoinByTheListingLeavesOutWhatTheNewVersionLacksAndNothingBelowIt) {
   Write(L"old\\a\\x.txt", "old");
   Write(L"old\\a\\b\\y.txt", "old");
-  Write(L"old\\c\\z.txt", "old");
+  Write(L"old\\c", "old file");
   Write(L"old\\n\\o.txt", "old");
   Write(L"new\\n\\new.txt", "new");
+  Write(L"new\\c\\z.txt", "new");
+  ArchiveListing listing;
+  for (const wchar_t* path : {L"n\\new.txt", L"c\\z.txt"})
+    listing[ListingKey(path)] = {path, false, 3};
+  const std::set<std::wstring> touched = TouchedKeys(listing);
   std::vector<std::wstring> left_out;
   std::string problem;
-  const auto leave_out = [](const std::wstring& relative) { return relative != L"c"; };
-  ASSERT_TRUE(JoinInstalledFilesLeavingOut(dir_.Append(L"old"), dir_.Append(L"new"), leave_out,
-                                           &left_out, &problem))
+  ASSERT_TRUE(JoinInstalledFilesLeavingOut(
+      dir_.Append(L"old"), dir_.Append(L"new"),
+      [&](const std::wstring& relative) { return ListedEntry(listing, touched, relative); },
+      &left_out, &problem))
       << problem;
   EXPECT_EQ(left_out, (std::vector<std::wstring>{L"a"})) << "a\\b lies within a; n is in both";
   EXPECT_FALSE(base::PathExists(dir_.Append(L"new\\a")));
-  EXPECT_TRUE(base::PathExists(dir_.Append(L"new\\c\\z.txt")));
+  EXPECT_TRUE(base::DirectoryExists(dir_.Append(L"new\\c"))) << "the new version's kind wins";
   EXPECT_TRUE(base::PathExists(dir_.Append(L"new\\n\\o.txt")));
 }
 

@@ -155,7 +155,7 @@ bool JoinInstalledFiles(const base::FilePath& installed,
 bool JoinInstalledFilesLeavingOut(
     const base::FilePath& installed,
     const base::FilePath& fresh,
-    const std::function<bool(const std::wstring& relative)>& leave_out,
+    const std::function<FreshEntry(const std::wstring& relative)>& fresh_entry,
     std::vector<std::wstring>* left_out,
     std::string* problem) {
   base::FileEnumerator tree(installed, true,
@@ -172,19 +172,24 @@ bool JoinInstalledFilesLeavingOut(
     if (below_skipped)
       continue;
     const base::FilePath target = fresh.Append(relative);
-    const DWORD existing = GetFileAttributesW(target.value().c_str());
+    FreshEntry existing = FreshEntry::kNone;
+    if (fresh_entry) {
+      existing = fresh_entry(relative);
+    } else if (const DWORD attributes = GetFileAttributesW(target.value().c_str());
+               attributes != INVALID_FILE_ATTRIBUTES) {
+      existing =
+          (attributes & FILE_ATTRIBUTE_DIRECTORY) ? FreshEntry::kDirectory : FreshEntry::kFile;
+    }
     const bool directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (existing == INVALID_FILE_ATTRIBUTES && directory && !IsLink(data.dwFileAttributes) &&
-        leave_out && leave_out(relative)) {
+    if (existing == FreshEntry::kNone && directory && !IsLink(data.dwFileAttributes) && left_out) {
       left_out->push_back(relative);
       tree.SkipLastDirectory();
       continue;
     }
-    if (existing != INVALID_FILE_ATTRIBUTES) {
+    if (existing != FreshEntry::kNone) {
       // The new version's own entry wins; a folder the package replaced by a
       // file takes nothing of the installed one below it.
-      const bool fresh_directory = (existing & FILE_ATTRIBUTE_DIRECTORY) != 0;
-      if (directory && !fresh_directory)
+      if (directory && existing == FreshEntry::kFile)
         skipped.push_back(ListingKey(relative));
       continue;
     }
@@ -460,8 +465,6 @@ bool ListPackage(const PackageFile& package, ArchiveListing* listing) {
 bool UnpackPackage(const PackageFile& package,
                    const base::FilePath& out_dir,
                    ArchiveListing* listing) {
-  base::win::ScopedHandle listing_file;
-  const base::Process lister = StartLister(package.path(), &listing_file);
   base::LaunchOptions options;
   options.hide_window = true;
   base::CommandLine unpack(common::GetExeDirFilePath(common::layout::kUnpackerExe));
@@ -473,10 +476,12 @@ bool UnpackPackage(const PackageFile& package,
   LogUnpackerLaunch(unpacker.IsValid(), command);
   if (!unpacker.IsValid()) {
     LogUnpackerLaunchFailed();
-    if (lister.IsValid())
-      (void)lister.Terminate(1, true);
     return false;
   }
+  // Started second, so that the unpacker, which takes far longer, is not
+  // kept waiting for it.
+  base::win::ScopedHandle listing_file;
+  const base::Process lister = StartLister(package.path(), &listing_file);
   int exit_code = 0;
   const bool ret = unpacker.WaitForExit(&exit_code);
   LogUnpackerExit(exit_code, ret);

@@ -54,9 +54,6 @@ std::function<void(int64_t, uint32_t)> LogWait(const base::FilePath& path) {
   };
 }
 
-// Renames `from` to `to`, retried while another program holds either (see
-// RetryWhileHeld). False with `*error` set when it did not happen; the
-// holders of `from` are logged when a hold outlasted the budget.
 // Renames `from` to `to`, retried by `plan` while another program holds
 // either; `on_wait` is told of each wait.
 bool RenameUnder(const RetryPlan& plan,
@@ -74,6 +71,9 @@ bool RenameUnder(const RetryPlan& plan,
       on_wait, error);
 }
 
+// Renames `from` to `to`, retried while another program holds either (see
+// RetryWhileHeld). False with `*error` set when it did not happen; the
+// holders of `from` are logged when a hold outlasted the budget.
 bool RenameRetried(const base::FilePath& from, const base::FilePath& to, uint32_t* error) {
   const bool renamed = RenameUnder(RetryPlan(), from, to, LogWait(from), error);
   if (!renamed && IsHoldError(*error))
@@ -437,11 +437,22 @@ bool InstallTransaction::Swap(SwapLog log) {
 
 bool InstallTransaction::MoveFoldersIn(const JournalEntry& entry) {
   bool first = true;
+  const auto moved = [&first] {
+    if (first)
+      PauseForTest(layout::pause::kBetweenFolderMoves);
+    first = false;
+  };
   for (const JournalMove& move : journal_.moves) {
     if (MoveWithin(entry, move).empty())
       continue;
     const base::FilePath from = PathOf(move.from);
     const base::FilePath to = PathOf(move.to);
+    // The usual case first: one rename, which fails when either name is not
+    // as expected (gone, taken, held) and leaves the checks below to say why.
+    if (Rename(from, to)) {
+      moved();
+      continue;
+    }
     const bool from_there = base::PathExists(from);
     if (!from_there && base::DirectoryExists(to))
       continue;  // moved by a run that was cut short
@@ -456,9 +467,7 @@ bool InstallTransaction::MoveFoldersIn(const JournalEntry& entry) {
     }
     uint32_t error = 0;
     if (RenameBriefly(from, to, &error)) {
-      if (first)
-        PauseForTest(layout::pause::kBetweenFolderMoves);
-      first = false;
+      moved();
       continue;
     }
     LOG(WARNING) << "folder not moved (error " << error << "), joining its files instead: " << from;

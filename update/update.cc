@@ -163,8 +163,8 @@ bool InstallPackage(const base::FilePath& root, update::PackageFile& package) {
   const std::set<std::wstring> touched = update::TouchedKeys(listing);
   for (const std::wstring& name : TopLevelNames(extracted)) {
     std::vector<std::wstring> untouched;
-    const auto leave_out = [&](const std::wstring& relative) {
-      return update::LeavesUntouched(touched, name + L"\\" + relative);
+    const auto fresh_entry = [&](const std::wstring& relative) {
+      return update::ListedEntry(listing, touched, name + L"\\" + relative);
     };
     const base::FilePath source = extracted.Append(name);
     const base::FilePath live = installed.Append(name);
@@ -174,7 +174,7 @@ bool InstallPackage(const base::FilePath& root, update::PackageFile& package) {
       return discard();
     }
     if (base::DirectoryExists(source) && base::DirectoryExists(live) &&
-        !update::JoinInstalledFilesLeavingOut(live, source, leave_out, &untouched, &problem)) {
+        !update::JoinInstalledFilesLeavingOut(live, source, fresh_entry, &untouched, &problem)) {
       LOG(ERROR) << "new version not built, installation kept: " << problem;
       return discard();
     }
