@@ -1,5 +1,6 @@
 #include "update/holders.h"
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,18 +18,13 @@ namespace {
 // line of another severity is kept whole, so that it shows.
 std::vector<std::string> WarningTexts(const std::string& log) {
   std::vector<std::string> texts;
-  size_t start = 0;
-  while (start < log.size()) {
-    size_t end = log.find('\n', start);
-    if (end == std::string::npos)
-      end = log.size();
-    const std::string line = log.substr(start, end - start);
+  std::istringstream lines(log);
+  for (std::string line; std::getline(lines, line);) {
     const size_t text = line.find("] ");
-    if (line.find(":WARNING:") < text && text != std::string::npos)
+    if (text != std::string::npos && line.find(":WARNING:") < text)
       texts.push_back(line.substr(text + 2));
     else if (!line.empty())
       texts.push_back(line);
-    start = end + 1;
   }
   return texts;
 }

@@ -141,10 +141,8 @@ TEST_F(UpdateImageTest, LoadConfig_ResolvesImportsFromTheSystemFolderOnly) {
   SCOPED_TRACE(ToUtf8(path_));
   const std::string image = ReadFileBytes(path_);
   auto read = [&image](size_t offset, auto& out) {
-    if (offset + sizeof(out) > image.size())
-      return false;
-    memcpy(&out, image.data() + offset, sizeof(out));
-    return true;
+    return offset + sizeof(out) <= image.size() &&
+           memcpy(&out, image.data() + offset, sizeof(out)) != nullptr;
   };
   IMAGE_DOS_HEADER dos = {};
   IMAGE_NT_HEADERS32 nt = {};
