@@ -204,7 +204,7 @@ class UpdaterCrashTest : public UpdaterFixture {
     }
     const uint64_t installed = TreeHash(ClientDir(root));
     client_is_new_ = installed == new_hash_;
-    if (new_fails_) {
+    if (new_fails()) {
       EXPECT_TRUE(HasLine(again, "update finished 0")) << again.log;
       EXPECT_EQ(installed, old_hash_) << "the new version stays installed\n" << again.log;
       if (!package_.empty()) {
@@ -239,8 +239,8 @@ class UpdaterCrashTest : public UpdaterFixture {
       Prepare(root, staged);
       RunResult reference = e2e::Run(Quote(UpdaterDir() + L"\\update.exe") + L" " + Args(root));
       ASSERT_TRUE(reference.finished);
-      ASSERT_EQ(TreeHash(ClientDir(root)), new_fails_ ? old_hash_ : new_hash_);
-      client_is_new_ = !new_fails_;
+      ASSERT_EQ(TreeHash(ClientDir(root)), new_fails() ? old_hash_ : new_hash_);
+      client_is_new_ = !new_fails();
       seconds = std::min(seconds, reference.seconds);
     }
     const DWORD total_ms = static_cast<DWORD>(seconds * 1000);
@@ -270,10 +270,10 @@ class UpdaterCrashTest : public UpdaterFixture {
   Tree patch_;  // a patch's files below Client; empty for whole versions
   Tree old_files_;
   Tree new_files_;
-  // The new version's client program; one that crashes at its start makes
-  // every update end in an undo.
+  // The new version's client program; another one, which crashes at its
+  // start, makes every update end in an undo.
   std::wstring new_program_ = L"ZeltorCloudPlay.exe";
-  bool new_fails_ = false;
+  bool new_fails() const { return new_program_ != L"ZeltorCloudPlay.exe"; }
   testing_support::ScopedKernelHandle paused_;
   uint64_t old_hash_ = 0;
   uint64_t new_hash_ = 0;
@@ -310,7 +310,6 @@ TEST_F(UpdaterCrashTest, EndedAnywhereInPackageMode_LeavesAWholeVersion) {
 // the new one reported as installed.
 TEST_F(UpdaterCrashTest, EndedAnywhereInTheUndo_EndsWithTheOldVersion) {
   new_program_ = L"client_crash.exe";
-  new_fails_ = true;
   RunMoments(root_, StagedDir(root_), "undo, staged", 4,
              {
                  {"as the undo starts", pause::kUndoing, L"", 0},
@@ -320,7 +319,6 @@ TEST_F(UpdaterCrashTest, EndedAnywhereInTheUndo_EndsWithTheOldVersion) {
 
 TEST_F(UpdaterCrashTest, EndedAnywhereInThePackageUndo_EndsWithTheOldVersion) {
   new_program_ = L"client_crash.exe";
-  new_fails_ = true;
   UsePackage(1000);
   RunMoments(root_, L"", "undo, package", 4,
              {
@@ -349,7 +347,6 @@ TEST_F(UpdaterCrashTest, EndedAnywhereInAPatch_LeavesAWholeVersion) {
 
 TEST_F(UpdaterCrashTest, EndedAnywhereInAPatchUndo_EndsWithTheOldVersion) {
   new_program_ = L"client_crash.exe";
-  new_fails_ = true;
   UsePatch();
   RunMoments(root_, L"", "undo, patch", 2,
              {

@@ -82,6 +82,28 @@ Tree ManyFilesVersion() {
   return big;
 }
 
+// A package `package`, made anew, of only `files` below Client, with the
+// fixture `program`, if one is named, as its client program.
+bool MakeClientPackage(const std::wstring& package,
+                       const Tree& files,
+                       const std::wstring& program = L"") {
+  DeleteFileW(package.c_str());  // the unpacker adds to an archive that exists
+  const ScopedTempDir source(L"src");
+  const std::wstring client = ClientDir(source.path());
+  return WriteTree(client, files) &&
+         (program.empty() ||
+          CopyFileTo(BinDir() + L"\\" + program, client + L"\\ZeltorCloudPlay.exe")) &&
+         MakePackage(source.path(), package);
+}
+
+// client_old holding `path` open (read sharing only) for `hold` ms or
+// "forever", once its hold is in place.
+ChildProcess HoldOpen(const std::wstring& path, const std::wstring& hold = L"forever") {
+  ChildProcess holder(Quote(BinDir() + L"\\client_old.exe") + L" " + hold + L" " + Quote(path));
+  EXPECT_TRUE(WaitUntilHeld(path, holder)) << "not held: " << ToUtf8(path);
+  return holder;
+}
+
 // Whether this platform renames a folder while another process holds a file
 // in it, or the folder itself, open without delete sharing. Windows refuses;
 // Wine allows some of it. Learned on a scratch folder.
@@ -118,13 +140,8 @@ TEST_F(UpdaterFaultTest, PackageFaults_KeepTheOldTreeThePackageAndTheRoom) {
   const Tree big = ManyFilesVersion();
   const auto package_of = [this](const Tree& tree, const std::wstring& program,
                                  const std::wstring& name) {
-    const ScopedTempDir source(L"src");
-    EXPECT_TRUE(WriteTree(ClientDir(source.path()), tree));
-    EXPECT_TRUE(CopyFileTo(BinDir() + L"\\" + program,
-                           ClientDir(source.path()) + L"\\ZeltorCloudPlay.exe"));
-    const std::wstring package = work_ + L"\\" + name;
-    EXPECT_TRUE(MakePackage(source.path(), package));
-    return ReadFileBytes(package);
+    EXPECT_TRUE(MakeClientPackage(work_ + L"\\" + name, tree, program));
+    return ReadFileBytes(work_ + L"\\" + name);
   };
   const std::string big_package = package_of(big, L"ZeltorCloudPlay.exe", L"big.7z");
   std::string flipped = big_package;
@@ -225,23 +242,18 @@ TEST_F(UpdaterFaultTest, PackageHeldFile_InstallsWholeOrKeepsTheOldVersionWhole)
   const bool renames = PlatformRenamesHeldFolder(work_ + L"\\probe", false);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    RemoveTree(root_);
-    Install(root_ + L"\\Client", "1");
+    FreshInstall();
     const uint64_t before = TreeHash(root_ + L"\\Client");
     const std::wstring package = c.patch ? work_ + L"\\patch.7z" : Package("2");
     uint64_t after = VersionHash("2");
     if (c.patch) {
-      const ScopedTempDir patch(L"patch");
-      DeleteFileW(package.c_str());
-      ASSERT_TRUE(WriteTree(patch.path(), {{L"Client\\version.txt", "2\n"}}) &&
-                  MakePackage(patch.path(), package));
-      ASSERT_TRUE(WriteTree(patch.path() + L"\\Client", ReadTree(root_ + L"\\Client")) &&
-                  WriteTree(patch.path() + L"\\Client", {{L"version.txt", "2\n"}}));
-      after = TreeHash(patch.path() + L"\\Client");
+      ASSERT_TRUE(MakeClientPackage(package, {{L"version.txt", "2\n"}}));
+      const ScopedTempDir patched(L"patched");
+      ASSERT_TRUE(WriteTree(patched.path(), ReadTree(root_ + L"\\Client")) &&
+                  WriteFileBytes(patched.path() + L"\\version.txt", "2\n"));
+      after = TreeHash(patched.path());
     }
-    ChildProcess holder(Quote(BinDir() + L"\\client_old.exe") + L" forever " +
-                        Quote(root_ + c.held));
-    ASSERT_TRUE(WaitUntilHeld(root_ + c.held, holder));
+    ChildProcess holder = HoldOpen(root_ + c.held);
     UpdateOptions options;
     options.expect_dialog = !renames;
     const int pid = c.is_old_client ? static_cast<int>(holder.pid()) : 0;
@@ -280,9 +292,7 @@ TEST_F(UpdaterFaultTest, HeldInstalledClient_SwapsWholeOrKeepsTheOldVersionWhole
     InstallAndStage(root_);
     DeleteFileW((work_ + L"\\starts.txt").c_str());
     const bool renames = PlatformRenamesHeldFolder(work_ + L"\\probe", c.held == L"\\Client");
-    ChildProcess holder(Quote(BinDir() + L"\\client_old.exe") + L" forever " +
-                        Quote(root_ + c.held));
-    ASSERT_TRUE(WaitUntilHeld(root_ + c.held, holder));
+    ChildProcess holder = HoldOpen(root_ + c.held);
     UpdateOptions options;
     options.expect_dialog = !renames;
     UpdateRun run = RunUpdater(Args(0, root_), options);
@@ -323,16 +333,13 @@ TEST_F(UpdaterFaultTest, HeldFolder_IsWaitedOutOrFailsCleanlyWithinTheBudget) {
       if (!c.installs && !packaged)
         continue;
       SCOPED_TRACE(std::string(c.name) + (packaged ? ", package mode" : ", staged mode"));
-      RemoveTree(root_);
-      Install(root_ + L"\\Client", "1");
+      FreshInstall();
       std::wstring args = Args(0, root_);
       if (packaged)
         args += L" --unzip=" + Quote(Package("2"));
       else
         Install(root_ + L"\\zeltorcg_update_tmp\\Client", "2");
-      ChildProcess holder(Quote(BinDir() + L"\\client_old.exe") + L" " + c.hold + L" " +
-                          Quote(root_ + L"\\Client"));
-      ASSERT_TRUE(WaitUntilHeld(root_ + L"\\Client", holder));
+      ChildProcess holder = HoldOpen(root_ + L"\\Client", c.hold);
       UpdateOptions options;
       options.expect_dialog = !c.installs;
       UpdateRun run = RunUpdater(args, options);
@@ -362,10 +369,8 @@ TEST_F(UpdaterFaultTest, HeldPreviousVersion_NeverBlocksTheNextUpdate) {
   const std::wstring previous = root_ + L"\\zeltorcg_update_old";
   Install(previous, "0");
   std::vector<ChildProcess> holders;
-  for (const std::wstring& held : {previous, previous + L"\\version.txt"}) {
-    holders.emplace_back(Quote(BinDir() + L"\\client_old.exe") + L" forever " + Quote(held));
-    ASSERT_TRUE(WaitUntilHeld(held, holders.back()));
-  }
+  for (const std::wstring& held : {previous, previous + L"\\version.txt"})
+    holders.push_back(HoldOpen(held));
   Install(root_ + L"\\zeltorcg_update_tmp\\Client", "2");
   UpdateRun run = RunUpdater(Args(0, root_));
   EXPECT_TRUE(HasLine(run, "update finished 1")) << run.log;
@@ -383,8 +388,7 @@ TEST_F(UpdaterFaultTest, HeldStagedFile_ReadableButNotDeletable_InstallsTheWhole
   // A virus scanner or an indexer reading a staged file: it may be read, not
   // deleted, for the whole update.
   const std::wstring scanned = root_ + L"\\zeltorcg_update_tmp\\Client\\data\\common.txt";
-  ChildProcess scanner(Quote(BinDir() + L"\\client_old.exe") + L" forever " + Quote(scanned));
-  ASSERT_TRUE(WaitUntilHeld(scanned, scanner));
+  ChildProcess scanner = HoldOpen(scanned);
   UpdateRun run = RunUpdater(Args(0, root_));
   scanner.Terminate();
   EXPECT_TRUE(HasLine(run, "update finished 1")) << run.log;
@@ -411,24 +415,19 @@ TEST_F(UpdaterFaultTest, ReadOnly_FilesAndFoldersInBothTreesAreReplaced) {
 // after an undo, in both modes.
 TEST_F(UpdaterFaultTest, ReadOnly_AFileTheNewVersionKeepsStaysReadOnly) {
   const std::wstring kept = L"\\Client\\data\\d0\\f1.txt";
-  const ScopedTempDir patch_source(L"patch");
-  ASSERT_TRUE(MakeDirs(patch_source.path() + L"\\Client\\data"));
-  ASSERT_TRUE(WriteFileBytes(patch_source.path() + L"\\Client\\data\\common.txt", "patched\n"));
-  const std::wstring patch = work_ + L"\\patch.7z";
-  ASSERT_TRUE(MakePackage(patch_source.path(), patch));
-  ASSERT_TRUE(CopyFileTo(BinDir() + L"\\client_crash.exe",
-                         patch_source.path() + L"\\Client\\ZeltorCloudPlay.exe"));
-  const std::wstring crashing = work_ + L"\\crash.7z";
-  ASSERT_TRUE(MakePackage(patch_source.path(), crashing));
+  const std::wstring patch = work_ + L"\\patch.7z", crashing = work_ + L"\\crash.7z";
+  ASSERT_TRUE(MakeClientPackage(patch, {{L"data\\common.txt", "patched\n"}}));
+  ASSERT_TRUE(
+      MakeClientPackage(crashing, {{L"data\\common.txt", "patched\n"}}, L"client_crash.exe"));
   for (const bool packaged : {false, true}) {
     for (const bool undone : {false, true}) {
       SCOPED_TRACE(std::string(packaged ? "package mode" : "staged mode") +
                    (undone ? ", undone" : ", installed"));
-      RemoveTree(root_);
-      Install(root_ + L"\\Client", "1");
-      ASSERT_TRUE(
-          CopyFileTo(root_ + (packaged ? L"\\Client\\data\\common.txt" : L"\\Client\\version.txt"),
-                     work_ + L"\\expected-old.txt"));
+      FreshInstall();
+      // What the update changes: a patch only data\common.txt.
+      const std::wstring changed =
+          root_ + (packaged ? L"\\Client\\data\\common.txt" : L"\\Client\\version.txt");
+      const std::string old_bytes = ReadFileBytes(changed);
       if (!packaged) {
         Install(root_ + L"\\zeltorcg_update_tmp\\Client", "2");
         if (undone) {
@@ -446,11 +445,7 @@ TEST_F(UpdaterFaultTest, ReadOnly_AFileTheNewVersionKeepsStaysReadOnly) {
       EXPECT_TRUE(HasLine(run, undone ? "update finished 0" : "update finished 1")) << run.log;
       EXPECT_EQ(GetFileAttributesW((root_ + kept).c_str()) & FILE_ATTRIBUTE_READONLY,
                 static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-      // A patch changes only data\common.txt.
-      EXPECT_EQ(
-          ReadFileBytes(root_ +
-                        (packaged ? L"\\Client\\data\\common.txt" : L"\\Client\\version.txt")),
-          undone ? ReadFileBytes(work_ + L"\\expected-old.txt") : (packaged ? "patched\n" : "2\n"));
+      EXPECT_EQ(ReadFileBytes(changed), undone ? old_bytes : (packaged ? "patched\n" : "2\n"));
       SetFileAttributesW((root_ + kept).c_str(), FILE_ATTRIBUTE_NORMAL);
     }
   }
@@ -474,17 +469,15 @@ TEST_F(UpdaterFaultTest, Checksum_ThePackageIsHeldFromItsDigestToItsExtraction) 
   const std::wstring spare = work_ + L"\\spare.7z";
   // What the attempts are: writing, renaming, replacing and deleting `target`.
   auto attempts = [&other](const std::wstring& target) {
-    std::vector<bool> done;
-    testing_support::ScopedFileHandle writer(CreateFileW(
-        target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, 0, nullptr));
-    done.push_back(writer.valid());
-    writer.reset();
-    const bool renamed = MoveFileExW(target.c_str(), (target + L".moved").c_str(), 0);
-    done.push_back(renamed);
-    if (renamed)
-      MoveFileExW((target + L".moved").c_str(), target.c_str(), 0);
-    const std::wstring copy = other + L".copy";
+    const std::wstring moved = target + L".moved", copy = other + L".copy";
+    std::vector<bool> done{testing_support::ScopedFileHandle(
+                               CreateFileW(target.c_str(), GENERIC_WRITE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           nullptr, OPEN_EXISTING, 0, nullptr))
+                               .valid()};
+    done.push_back(MoveFileExW(target.c_str(), moved.c_str(), 0));
+    if (done.back())
+      MoveFileExW(moved.c_str(), target.c_str(), 0);
     CopyFileW(other.c_str(), copy.c_str(), FALSE);
     done.push_back(MoveFileExW(copy.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING));
     DeleteFileW(copy.c_str());
@@ -608,8 +601,7 @@ TEST_F(UpdaterFaultTest, LongPaths_AtAndPastTheLimitShowAsFailedSteps) {
 TEST_F(UpdaterFaultTest, LongPaths_PackageModeJoinsInstalledFilesOfAnyLength) {
   for (size_t length : {230u, 259u, 300u}) {
     SCOPED_TRACE(length);
-    RemoveTree(root_);
-    Install(root_ + L"\\Client", "1");
+    FreshInstall();
     // root\Client\deep\<name>\kept.txt, `length` units from the drive.
     const std::wstring folder = root_ + L"\\Client\\deep\\";
     const std::wstring tail = L"\\kept.txt";
@@ -856,8 +848,7 @@ TEST_F(UpdaterFaultTest, Checksum_OnlyTheRightDigestInstalls) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    RemoveTree(root_);
-    Install(root_ + L"\\Client", "1");
+    FreshInstall();
     const uint64_t before = TreeHash(root_);
     ASSERT_TRUE(WriteFileBytes(package, bytes));
     UpdateOptions options;
@@ -969,11 +960,8 @@ TEST_F(UpdaterFaultTest, DamagedJournal_LeavesClientWholeAndTouchesNothingOutsid
            "\tinstalled\nleftover\t" + ToUtf8(outside) + "\nend\n"},
   };
   // A patch: one changed file, joined with the rest of version 1.
-  const ScopedTempDir patch_source(L"patch");
-  ASSERT_TRUE(MakeDirs(patch_source.path() + L"\\Client\\data"));
-  ASSERT_TRUE(WriteFileBytes(patch_source.path() + L"\\Client\\data\\common.txt", "patched\n"));
   const std::wstring patch = work_ + L"\\patch.7z";
-  ASSERT_TRUE(MakePackage(patch_source.path(), patch));
+  ASSERT_TRUE(MakeClientPackage(patch, {{L"data\\common.txt", "patched\n"}}));
   const std::string patch_bytes = ReadFileBytes(patch);
   const ScopedTempDir expected(L"patched");
   Install(expected.path(), "1");
@@ -1027,8 +1015,7 @@ TEST_F(UpdaterFaultTest, HeldDuringTheUndo_IsWaitedOutOrFinishedByTheNextRun) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    RemoveTree(root_);
-    Install(root_ + L"\\Client", "1");
+    FreshInstall();
     SetEnvironmentVariableW(L"CLIENT_CRASH_HOLDER", (BinDir() + L"\\client_old.exe").c_str());
     SetEnvironmentVariableW(L"CLIENT_CRASH_HOLD_MS", c.hold_ms);
     UpdateOptions options;

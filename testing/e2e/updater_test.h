@@ -40,6 +40,11 @@ class UpdaterFixture : public ::testing::Test {
   void Install(const std::wstring& dir, const std::string& version) {
     ASSERT_TRUE(WriteVersion(dir, version, shape_));
   }
+  // root_ emptied, with `version` installed in its Client.
+  void FreshInstall(const std::string& version = "1") {
+    RemoveTree(root_);
+    Install(ClientDir(root_), version);
+  }
   // Version 1 installed in root\Client, version 2 staged.
   void InstallAndStage(const std::wstring& root) {
     Install(ClientDir(root), "1");
