@@ -295,14 +295,15 @@ int main(int argc, char** argv) {
           CreateHardLinkW((fresh + path).c_str(), (installed + path).c_str(), nullptr);
         }
       } else {
-        std::vector<std::wstring> left_out;
         std::string problem;
-        (void)update::JoinInstalledFilesLeavingOut(
-            base::FilePath(installed), base::FilePath(fresh),
+        update::JoinPlan plan = update::PlanJoin(
+            base::FilePath(installed),
             [&](const std::wstring& relative) {
               return update::ListedEntry(listing, touched, L"Client\\" + relative);
             },
-            &left_out, &problem);
+            true);
+        (void)update::JoinAsPlanned(base::FilePath(installed), base::FilePath(fresh), &plan,
+                                    &problem);
       }
       QueryPerformanceCounter(&end);
       (run % 2 == 0 ? bare_links : joined)

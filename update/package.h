@@ -92,18 +92,48 @@ FreshEntry ListedEntry(const ArchiveListing& entries,
                        const std::set<std::wstring>& touched,
                        const std::wstring& path);
 
-// JoinInstalledFiles for a `fresh` whose content `fresh_entry` tells (given a
-// path relative to `fresh`), so that the disk is not asked for each entry;
-// `fresh` must hold just that. Each folder of `installed` that `fresh` lacks
-// is neither created nor entered: it is appended to `left_out` (relative to
-// `installed`, parents before what they hold, none within another) for the
-// caller to move in whole. Links (reparse points) are never left out.
-[[nodiscard]] bool JoinInstalledFilesLeavingOut(
-    const base::FilePath& installed,
-    const base::FilePath& fresh,
-    const std::function<FreshEntry(const std::wstring& relative)>& fresh_entry,
-    std::vector<std::wstring>* left_out,
-    std::string* problem);
+// How an installed folder completes a new version: the entries the new one
+// lacks, worked out by PlanJoin before the new version exists, and carried
+// out by JoinAsPlanned.
+struct JoinPlan {
+  struct Entry {
+    std::wstring relative;  // below the installed folder
+    uint32_t attributes = 0;
+  };
+  JoinPlan();
+  JoinPlan(const JoinPlan&);
+  JoinPlan& operator=(const JoinPlan&);
+  ~JoinPlan();
+
+  // What the new version holds, given a path relative to it.
+  std::function<FreshEntry(const std::wstring& relative)> fresh_entry;
+  bool leave_out = false;
+  // Folders before what they hold.
+  std::vector<Entry> entries;
+  // With `leave_out`: the folders the new version lacks, not entered, for the
+  // caller to move in whole (parents before what they hold, none within
+  // another). Links (reparse points) are never left out.
+  std::vector<std::wstring> left_out;
+  // Each folder the walk entered ("" for the installed folder itself) and
+  // its last-write time then: one that changed since is walked again.
+  std::vector<std::pair<std::wstring, uint64_t>> walked;
+};
+
+// Walks `installed` for a new version whose content `fresh_entry` tells, so
+// that the new version is not asked, and may not exist yet; reads nothing
+// else. With `leave_out`, each folder the new version lacks is left out.
+JoinPlan PlanJoin(const base::FilePath& installed,
+                  const std::function<FreshEntry(const std::wstring& relative)>& fresh_entry,
+                  bool leave_out);
+
+// JoinInstalledFiles by `plan` into `fresh`, which must hold just what the
+// plan's `fresh_entry` tells. A folder of `installed` that changed since it
+// was walked (a program wrote there meanwhile) has `plan` made again first,
+// so nothing added in the meantime is lost.
+[[nodiscard]] bool JoinAsPlanned(const base::FilePath& installed,
+                                 const base::FilePath& fresh,
+                                 JoinPlan* plan,
+                                 std::string* problem);
 
 // A package file held open for reading, shared only with readers: while it
 // is held nobody can write, replace, rename or delete it, so what is hashed
@@ -143,11 +173,12 @@ class PackageFile {
 // Extracts the held `package` into `out_dir` with the unpacker and checks the
 // tree against the package's own listing, logged with the unpacker's promised
 // lines. False, with an ERROR saying why, unless the unpacker exited 0 and the
-// tree is exactly what the package lists. On success `listing`, when not
-// null, holds that listing.
-[[nodiscard]] bool UnpackPackage(const PackageFile& package,
-                                 const base::FilePath& out_dir,
-                                 ArchiveListing* listing = nullptr);
+// tree is exactly what the package lists. `on_listing`, when set, is given
+// the listing as soon as it is read, while the unpacker may still be at work.
+[[nodiscard]] bool UnpackPackage(
+    const PackageFile& package,
+    const base::FilePath& out_dir,
+    const std::function<void(const ArchiveListing&)>& on_listing = nullptr);
 
 }  // namespace update
 

@@ -130,28 +130,41 @@ TEST_F(PackageTreeTest, JoinAddsWhatTheNewVersionLacksAndLetsItWinConflicts) {
   EXPECT_TRUE(base::PathExists(dir_.Append(L"old\\was folder\\inside.txt"))) << "installed intact";
 }
 
-TEST_F(PackageTreeTest, JoinByTheListingLeavesOutWhatTheNewVersionLacksAndNothingBelowIt) {
+// The walk may run while the new version is still being unpacked: a folder
+// written to since is walked again, so that what was added meanwhile is
+// joined too; the plan alone would have lost it.
+TEST_F(PackageTreeTest, JoinByTheListingLeavesOutWhatTheNewVersionLacksAndRewalksChanges) {
   Write(L"old\\a\\x.txt", "old");
   Write(L"old\\a\\b\\y.txt", "old");
   Write(L"old\\c", "old file");
   Write(L"old\\n\\o.txt", "old");
-  Write(L"new\\n\\new.txt", "new");
-  Write(L"new\\c\\z.txt", "new");
   ArchiveListing listing;
   for (const wchar_t* path : {L"n\\new.txt", L"c\\z.txt"})
     listing[ListingKey(path)] = {path, false, 3};
   const std::set<std::wstring> touched = TouchedKeys(listing);
-  std::vector<std::wstring> left_out;
-  std::string problem;
-  ASSERT_TRUE(JoinInstalledFilesLeavingOut(
-      dir_.Append(L"old"), dir_.Append(L"new"),
-      [&](const std::wstring& relative) { return ListedEntry(listing, touched, relative); },
-      &left_out, &problem))
-      << problem;
-  EXPECT_EQ(left_out, (std::vector<std::wstring>{L"a"})) << "a\\b lies within a; n is in both";
-  EXPECT_FALSE(base::PathExists(dir_.Append(L"new\\a")));
-  EXPECT_TRUE(base::DirectoryExists(dir_.Append(L"new\\c"))) << "the new version's kind wins";
-  EXPECT_TRUE(base::PathExists(dir_.Append(L"new\\n\\o.txt")));
+  for (bool written_meanwhile : {false, true}) {
+    SCOPED_TRACE(written_meanwhile ? "written meanwhile" : "as walked");
+    ASSERT_TRUE(base::DeleteFile(dir_.Append(L"new"), true));
+    JoinPlan plan = PlanJoin(
+        dir_.Append(L"old"),
+        [&](const std::wstring& relative) { return ListedEntry(listing, touched, relative); },
+        true);
+    Write(L"new\\n\\new.txt", "new");
+    Write(L"new\\c\\z.txt", "new");
+    if (written_meanwhile) {
+      Sleep(20);  // a later last-write time than the walk saw, at any clock step
+      Write(L"old\\n\\later.txt", "later");
+      EXPECT_EQ(plan.entries.size(), 1u) << "the plan alone has o.txt only";
+    }
+    std::string problem;
+    ASSERT_TRUE(JoinAsPlanned(dir_.Append(L"old"), dir_.Append(L"new"), &plan, &problem))
+        << problem;
+    EXPECT_EQ(plan.left_out, (std::vector<std::wstring>{L"a"})) << "a\\b lies within a";
+    EXPECT_FALSE(base::PathExists(dir_.Append(L"new\\a")));
+    EXPECT_TRUE(base::DirectoryExists(dir_.Append(L"new\\c"))) << "the new version's kind wins";
+    EXPECT_TRUE(base::PathExists(dir_.Append(L"new\\n\\o.txt")));
+    EXPECT_EQ(base::PathExists(dir_.Append(L"new\\n\\later.txt")), written_meanwhile);
+  }
 }
 
 }  // namespace

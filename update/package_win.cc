@@ -146,22 +146,38 @@ bool ExtractedTreeMatches(const base::FilePath& dir,
   return true;
 }
 
-bool JoinInstalledFiles(const base::FilePath& installed,
-                        const base::FilePath& fresh,
-                        std::string* problem) {
-  return JoinInstalledFilesLeavingOut(installed, fresh, nullptr, nullptr, problem);
+JoinPlan::JoinPlan() = default;
+JoinPlan::JoinPlan(const JoinPlan&) = default;
+JoinPlan& JoinPlan::operator=(const JoinPlan&) = default;
+JoinPlan::~JoinPlan() = default;
+
+namespace {
+
+uint64_t Ticks(const FILETIME& time) {
+  return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
-bool JoinInstalledFilesLeavingOut(
-    const base::FilePath& installed,
-    const base::FilePath& fresh,
-    const std::function<FreshEntry(const std::wstring& relative)>& fresh_entry,
-    std::vector<std::wstring>* left_out,
-    std::string* problem) {
+// The last-write time of `path`, 0 when it cannot be read.
+uint64_t LastWriteOf(const base::FilePath& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  return GetFileAttributesExW(path.value().c_str(), GetFileExInfoStandard, &data)
+             ? Ticks(data.ftLastWriteTime)
+             : 0;
+}
+
+}  // namespace
+
+JoinPlan PlanJoin(const base::FilePath& installed,
+                  const std::function<FreshEntry(const std::wstring& relative)>& fresh_entry,
+                  bool leave_out) {
+  JoinPlan plan;
+  plan.fresh_entry = fresh_entry;
+  plan.leave_out = leave_out;
+  plan.walked.emplace_back(std::wstring(), LastWriteOf(installed));
   base::FileEnumerator tree(installed, true,
                             base::FileEnumerator::kFiles | base::FileEnumerator::kDirectories);
-  // Parents are listed before what they hold, so a folder `fresh` cannot take
-  // is known before its content comes up.
+  // Parents are listed before what they hold, so a folder the new version
+  // cannot take is known before its content comes up.
   std::vector<std::wstring> skipped;
   for (base::FilePath path = tree.Next(); !path.empty(); path = tree.Next()) {
     const WIN32_FIND_DATAW data = tree.GetInfo().find_data();
@@ -171,33 +187,47 @@ bool JoinInstalledFilesLeavingOut(
       below_skipped = below_skipped || ListingKey(relative).rfind(folder + L"\\", 0) == 0;
     if (below_skipped)
       continue;
-    const base::FilePath target = fresh.Append(relative);
-    FreshEntry existing = FreshEntry::kNone;
-    if (fresh_entry) {
-      existing = fresh_entry(relative);
-    } else if (const DWORD attributes = GetFileAttributesW(target.value().c_str());
-               attributes != INVALID_FILE_ATTRIBUTES) {
-      existing =
-          (attributes & FILE_ATTRIBUTE_DIRECTORY) ? FreshEntry::kDirectory : FreshEntry::kFile;
-    }
+    const FreshEntry existing = fresh_entry(relative);
     const bool directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (existing == FreshEntry::kNone && directory && !IsLink(data.dwFileAttributes) && left_out) {
-      left_out->push_back(relative);
+    const bool link = IsLink(data.dwFileAttributes);
+    if (existing == FreshEntry::kNone && directory && !link && leave_out) {
+      plan.left_out.push_back(relative);
       tree.SkipLastDirectory();
       continue;
     }
-    if (existing != FreshEntry::kNone) {
-      // The new version's own entry wins; a folder the package replaced by a
-      // file takes nothing of the installed one below it.
-      if (directory && existing == FreshEntry::kFile)
-        skipped.push_back(ListingKey(relative));
-      continue;
+    // The new version's own entry wins; a folder the package replaced by a
+    // file takes nothing of the installed one below it.
+    if (existing == FreshEntry::kFile && directory)
+      skipped.push_back(ListingKey(relative));
+    if (directory && !link && existing != FreshEntry::kFile)
+      plan.walked.emplace_back(relative, Ticks(data.ftLastWriteTime));
+    if (existing == FreshEntry::kNone)
+      plan.entries.push_back({relative, data.dwFileAttributes});
+  }
+  return plan;
+}
+
+bool JoinAsPlanned(const base::FilePath& installed,
+                   const base::FilePath& fresh,
+                   JoinPlan* plan,
+                   std::string* problem) {
+  for (const auto& [relative, last_write] : plan->walked) {
+    if (LastWriteOf(relative.empty() ? installed : installed.Append(relative)) != last_write) {
+      LOG(INFO) << "installed folder changed since it was walked, walking it again: " << installed;
+      *plan = PlanJoin(installed, plan->fresh_entry, plan->leave_out);
+      break;
     }
-    if (IsLink(data.dwFileAttributes)) {
+  }
+  for (const JoinPlan::Entry& entry : plan->entries) {
+    const base::FilePath path = installed.Append(entry.relative);
+    const base::FilePath target = fresh.Append(entry.relative);
+    const bool directory = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (IsLink(entry.attributes)) {
       // A link (a user's saves on another drive, say) goes into the new
       // version as the same link; what it points to is never entered.
       if (!CopyLink(path, target, directory)) {
-        *problem = Describe("installed link cannot be carried into the new version", relative);
+        *problem =
+            Describe("installed link cannot be carried into the new version", entry.relative);
         return false;
       }
       continue;
@@ -213,20 +243,35 @@ bool JoinInstalledFilesLeavingOut(
     }
     // A read-only file is copied: an attribute belongs to the file, and a
     // shared one would change in both versions at once.
-    const bool read_only = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+    const bool read_only = (entry.attributes & FILE_ATTRIBUTE_READONLY) != 0;
     if (!read_only && CreateHardLinkW(target.value().c_str(), path.value().c_str(), nullptr))
       continue;
     // A copy keeps the installed file's attributes, read-only among them.
     if (!CopyFileW(path.value().c_str(), target.value().c_str(), TRUE) ||
-        !SetFileAttributesW(target.value().c_str(), data.dwFileAttributes)) {
+        !SetFileAttributesW(target.value().c_str(), entry.attributes)) {
       const DWORD error = GetLastError();
       *problem = Describe(
           "installed file not joined to the new version (error " + std::to_string(error) + ")",
-          relative);
+          entry.relative);
       return false;
     }
   }
   return true;
+}
+
+bool JoinInstalledFiles(const base::FilePath& installed,
+                        const base::FilePath& fresh,
+                        std::string* problem) {
+  JoinPlan plan = PlanJoin(
+      installed,
+      [&fresh](const std::wstring& relative) {
+        const DWORD attributes = GetFileAttributesW(fresh.Append(relative).value().c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+          return FreshEntry::kNone;
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? FreshEntry::kDirectory : FreshEntry::kFile;
+      },
+      false);
+  return JoinAsPlanned(installed, fresh, &plan, problem);
 }
 
 bool ListedEntriesMatch(const std::map<std::wstring, base::FilePath>& tops,
@@ -464,7 +509,7 @@ bool ListPackage(const PackageFile& package, ArchiveListing* listing) {
 // extraction; the unpacker has no time limit and its console stays hidden.
 bool UnpackPackage(const PackageFile& package,
                    const base::FilePath& out_dir,
-                   ArchiveListing* listing) {
+                   const std::function<void(const ArchiveListing&)>& on_listing) {
   base::LaunchOptions options;
   options.hide_window = true;
   base::CommandLine unpack(common::GetExeDirFilePath(common::layout::kUnpackerExe));
@@ -482,12 +527,14 @@ bool UnpackPackage(const PackageFile& package,
   // kept waiting for it.
   base::win::ScopedHandle listing_file;
   const base::Process lister = StartLister(package.path(), &listing_file);
-  int exit_code = 0;
-  const bool ret = unpacker.WaitForExit(&exit_code);
-  LogUnpackerExit(exit_code, ret);
   ArchiveListing entries;
   std::string problem;
   const bool listed = FinishListing(lister, listing_file, &entries, &problem);
+  if (listed && on_listing)
+    on_listing(entries);
+  int exit_code = 0;
+  const bool ret = unpacker.WaitForExit(&exit_code);
+  LogUnpackerExit(exit_code, ret);
   PauseForTest(common::layout::pause::kAfterUnpacker);
   // Only an exit code of 0 and a tree that matches the package's own listing
   // count as success: a killed unpacker, a full disk or a damaged package
@@ -502,8 +549,6 @@ bool UnpackPackage(const PackageFile& package,
     LOG(ERROR) << "package not installed, installation kept: " << problem;
     return false;
   }
-  if (listing)
-    *listing = std::move(entries);
   return true;
 }
 

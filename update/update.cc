@@ -1,5 +1,6 @@
 #include "update/update.h"
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -150,8 +151,31 @@ bool InstallPackage(const base::FilePath& root, update::PackageFile& package) {
       LOG(WARNING) << "leftover of an update not deleted: " << extracted;
     return false;
   };
+  // While the unpacker runs, the installed folders the package lands on are
+  // walked for what their new versions lack.
   update::ArchiveListing listing;
-  const bool unpacked = update::UnpackPackage(package, out_dir, &listing) &&
+  std::set<std::wstring> touched;
+  std::map<std::wstring, update::JoinPlan> plans;  // by ListingKey of the entry
+  const auto plan = [&](const std::wstring& name) {
+    const std::wstring key = update::ListingKey(name);
+    return update::PlanJoin(
+        installed.Append(name),
+        [&listing, &touched, key](const std::wstring& relative) {
+          return update::ListedEntry(listing, touched, key + L"\\" + relative);
+        },
+        true);
+  };
+  const auto plan_joins = [&](const update::ArchiveListing& listed) {
+    listing = listed;
+    touched = update::TouchedKeys(listing);
+    for (const std::wstring& key : touched) {
+      if (key.find(L'\\') == std::wstring::npos && update::IsInstalledEntryName(key) &&
+          update::ListedEntry(listing, touched, key) == update::FreshEntry::kDirectory &&
+          base::DirectoryExists(installed.Append(key)))
+        plans.emplace(key, plan(key));
+    }
+  };
+  const bool unpacked = update::UnpackPackage(package, out_dir, plan_joins) &&
                         update::NewProgramsRun(root, out_dir, package.path());
   const std::string identity = package.Identity();
   package.Close();
@@ -160,23 +184,23 @@ bool InstallPackage(const base::FilePath& root, update::PackageFile& package) {
   update::PauseForTest(layout::pause::kAfterCheck);
   update::InstallTransaction transaction(root);
   // Folders the package leaves untouched move into the new version whole.
-  const std::set<std::wstring> touched = update::TouchedKeys(listing);
   for (const std::wstring& name : TopLevelNames(extracted)) {
-    std::vector<std::wstring> untouched;
-    const auto fresh_entry = [&](const std::wstring& relative) {
-      return update::ListedEntry(listing, touched, name + L"\\" + relative);
-    };
     const base::FilePath source = extracted.Append(name);
     const base::FilePath live = installed.Append(name);
-    std::string problem;
     if (!update::IsInstalledEntryName(name)) {
       LOG(ERROR) << "package entry is not part of an installation, installation kept: " << name;
       return discard();
     }
-    if (base::DirectoryExists(source) && base::DirectoryExists(live) &&
-        !update::JoinInstalledFilesLeavingOut(live, source, fresh_entry, &untouched, &problem)) {
-      LOG(ERROR) << "new version not built, installation kept: " << problem;
-      return discard();
+    std::vector<std::wstring> untouched;
+    if (base::DirectoryExists(source) && base::DirectoryExists(live)) {
+      const auto planned = plans.find(update::ListingKey(name));
+      update::JoinPlan join = planned != plans.end() ? std::move(planned->second) : plan(name);
+      std::string problem;
+      if (!update::JoinAsPlanned(live, source, &join, &problem)) {
+        LOG(ERROR) << "new version not built, installation kept: " << problem;
+        return discard();
+      }
+      untouched = join.left_out;
     }
     transaction.Add(name, source);
     for (const std::wstring& folder : untouched)
