@@ -104,15 +104,16 @@ ChildProcess HoldOpen(const std::wstring& path, const std::wstring& hold = L"for
   return holder;
 }
 
-// Whether this platform renames a folder while another process holds a file
-// in it, or the folder itself, open without delete sharing. Windows refuses;
-// Wine allows some of it. Learned on a scratch folder.
-bool PlatformRenamesHeldFolder(const std::wstring& scratch, bool hold_the_folder_itself) {
+// Whether this platform renames a folder while another process holds it
+// (`held_below` empty), or a file ("\\f.txt") or a folder ("\\sub") in it,
+// open without delete sharing. Windows refuses; Wine allows some of it.
+// Learned on a scratch folder.
+bool PlatformRenamesHeldFolder(const std::wstring& scratch, const wchar_t* held_below) {
   const std::wstring folder = scratch + L"\\held";
   RemoveTree(scratch);
-  if (!MakeDirs(folder) || !WriteFileBytes(folder + L"\\f.txt", "x"))
+  if (!MakeDirs(folder + L"\\sub") || !WriteFileBytes(folder + L"\\f.txt", "x"))
     return false;
-  const std::wstring held = hold_the_folder_itself ? folder : folder + L"\\f.txt";
+  const std::wstring held = folder + held_below;
   ChildProcess holder(Quote(BinDir() + L"\\client_old.exe") + L" forever " + Quote(held));
   const bool renamed = WaitUntilHeld(held, holder) &&
                        MoveFileExW(folder.c_str(), (scratch + L"\\renamed").c_str(), 0);
@@ -225,23 +226,29 @@ TEST_F(UpdaterFaultTest, PackageFaults_KeepTheOldTreeThePackageAndTheRoom) {
 
 // Whatever a package cannot replace at once waits for no one: a file the old
 // client holds open (read sharing only, as a running program's image), past
-// the 10 s wait or from any other program. Windows refuses to rename the
-// folder around it: the update fails with the old tree whole. Where the
-// platform renames it, the whole new version is installed.
+// the 10 s wait or from any other program, or a folder the patch leaves
+// untouched. Windows refuses to rename the folder around it: the update fails
+// with the old tree whole. Where the platform renames it, the whole new
+// version is installed; a held untouched folder that will not move while its
+// parent does has its files joined by links instead.
 TEST_F(UpdaterFaultTest, PackageHeldFile_InstallsWholeOrKeepsTheOldVersionWhole) {
   const struct {
     const char* name;
     const wchar_t* held;
-    bool is_old_client;  // passed as --pid: the updater waits its 10 s first
-    bool patch;          // a package of version.txt only: data moves whole
+    bool is_old_client;    // passed as --pid: the updater waits its 10 s first
+    bool patch;            // a package of version.txt only: data moves whole
+    const wchar_t* probe;  // the same hold on the probe folder
   } cases[] = {
-      {"the old client's program", L"\\Client\\ZeltorCloudPlay.exe", true, false},
-      {"a data file", L"\\Client\\data\\common.txt", false, false},
-      {"a file in a folder the patch leaves untouched", L"\\Client\\data\\d0\\f1.txt", false, true},
+      {"the old client's program", L"\\Client\\ZeltorCloudPlay.exe", true, false, L"\\f.txt"},
+      {"a data file", L"\\Client\\data\\common.txt", false, false, L"\\f.txt"},
+      {"a file in a folder the patch leaves untouched", L"\\Client\\data\\d0\\f1.txt", false, true,
+       L"\\f.txt"},
+      {"a folder the patch leaves untouched", L"\\Client\\data", false, true, L"\\sub"},
   };
-  const bool renames = PlatformRenamesHeldFolder(work_ + L"\\probe", false);
+  const bool folder_itself_renames = PlatformRenamesHeldFolder(work_ + L"\\probe", L"");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    const bool renames = PlatformRenamesHeldFolder(work_ + L"\\probe", c.probe);
     FreshInstall();
     const uint64_t before = TreeHash(root_ + L"\\Client");
     const std::wstring package = c.patch ? work_ + L"\\patch.7z" : Package("2");
@@ -265,6 +272,9 @@ TEST_F(UpdaterFaultTest, PackageHeldFile_InstallsWholeOrKeepsTheOldVersionWhole)
       // joined by links: either way the new version is whole.
       EXPECT_TRUE(HasLine(run, "update finished 1")) << run.log;
       EXPECT_EQ(TreeHash(root_ + L"\\Client"), after);
+      if (std::wstring(c.probe) == L"\\sub" && !folder_itself_renames) {
+        EXPECT_EQ(CountOccurrences(run.log, "joining its files instead"), 1) << run.log;
+      }
       continue;
     }
     EXPECT_TRUE(run.dialog.found) << run.log;
@@ -291,7 +301,8 @@ TEST_F(UpdaterFaultTest, HeldInstalledClient_SwapsWholeOrKeepsTheOldVersionWhole
     RemoveTree(root_);
     InstallAndStage(root_);
     DeleteFileW((work_ + L"\\starts.txt").c_str());
-    const bool renames = PlatformRenamesHeldFolder(work_ + L"\\probe", c.held == L"\\Client");
+    const bool renames =
+        PlatformRenamesHeldFolder(work_ + L"\\probe", c.held == L"\\Client" ? L"" : L"\\f.txt");
     ChildProcess holder = HoldOpen(root_ + c.held);
     UpdateOptions options;
     options.expect_dialog = !renames;
@@ -317,7 +328,7 @@ TEST_F(UpdaterFaultTest, HeldInstalledClient_SwapsWholeOrKeepsTheOldVersionWhole
 // for each wait; one that does not end fails cleanly within the budget, and
 // the log says who held it (where the platform says).
 TEST_F(UpdaterFaultTest, HeldFolder_IsWaitedOutOrFailsCleanlyWithinTheBudget) {
-  if (PlatformRenamesHeldFolder(work_ + L"\\probe", true))
+  if (PlatformRenamesHeldFolder(work_ + L"\\probe", L""))
     GTEST_SKIP() << "this platform renames a folder that another program holds open";
   const uint64_t old_hash = VersionHash("1"), new_hash = VersionHash("2");
   const struct {
@@ -1002,7 +1013,7 @@ TEST_F(UpdaterFaultTest, DamagedJournal_LeavesClientWholeAndTouchesNothingOutsid
 // phase, and the next run with a good package finishes the undo first, then
 // installs it.
 TEST_F(UpdaterFaultTest, HeldDuringTheUndo_IsWaitedOutOrFinishedByTheNextRun) {
-  const bool renames = PlatformRenamesHeldFolder(work_ + L"\\probe", false);
+  const bool renames = PlatformRenamesHeldFolder(work_ + L"\\probe", L"\\f.txt");
   const std::wstring crashing = Package("2", L"crash.7z", L"client_crash.exe");
   const struct {
     const char* name;
