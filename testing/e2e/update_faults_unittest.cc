@@ -97,11 +97,20 @@ bool MakeClientPackage(const std::wstring& package,
 }
 
 // client_old holding `path` open (read sharing only) for `hold` ms or
-// "forever", once its hold is in place.
+// "forever", once its hold is in place. A holder that ended without its hold
+// (it could not open `path`) is started again, twice at most.
 ChildProcess HoldOpen(const std::wstring& path, const std::wstring& hold = L"forever") {
-  ChildProcess holder(Quote(BinDir() + L"\\client_old.exe") + L" " + hold + L" " + Quote(path));
-  EXPECT_TRUE(WaitUntilHeld(path, holder)) << "not held: " << ToUtf8(path);
-  return holder;
+  for (int attempt = 1;; ++attempt) {
+    ChildProcess holder(Quote(BinDir() + L"\\client_old.exe") + L" " + hold + L" " + Quote(path));
+    const bool held = WaitUntilHeld(path, holder);
+    if (held || attempt == 3) {
+      EXPECT_TRUE(held) << "not held: " << ToUtf8(path) << ", holder exit code "
+                        << holder.ExitCode();
+      return holder;
+    }
+    std::printf("holder of %s ended with %lu before its hold, starting it again\n",
+                ToUtf8(path).c_str(), holder.ExitCode());
+  }
 }
 
 // Whether this platform renames a folder while another process holds it
