@@ -155,8 +155,8 @@ class PackageFile {
   // read in pieces through the held handle. False when it cannot be read.
   [[nodiscard]] bool Sha256(std::string* digest) const;
 
-  // What tells the held file from any other at its path: its volume, file
-  // index, size and last write time, as text. Empty when it cannot be read.
+  // What tells the held file from any other at its path: its file index,
+  // size and last write time, as text. Empty when it cannot be read.
   std::string Identity() const;
   // The Identity of whatever file is at `path` now; empty when there is none.
   static std::string IdentityAt(const base::FilePath& path);

@@ -344,12 +344,21 @@ bool PackageFile::Sha256(std::string* digest) const {
 namespace {
 
 std::string IdentityOf(HANDLE file) {
+  // The volume's serial number is left out: Wine reports 0 for it until its
+  // mount manager answers, and another number afterwards, so a journal would
+  // name the same package as another file. The file's index, size and last
+  // write time tell it from a new download at the same path. The query asks
+  // the volume too, which a busy system can fail to answer for a moment.
   BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(file, &info))
+  bool known = false;
+  for (int attempt = 0; attempt < 5 && !(known = GetFileInformationByHandle(file, &info));
+       ++attempt)
+    Sleep(20);
+  if (!known)
     return std::string();
   char text[96];
-  snprintf(text, sizeof(text), "%08lx-%08lx%08lx-%08lx%08lx-%08lx%08lx", info.dwVolumeSerialNumber,
-           info.nFileIndexHigh, info.nFileIndexLow, info.nFileSizeHigh, info.nFileSizeLow,
+  snprintf(text, sizeof(text), "%08lx%08lx-%08lx%08lx-%08lx%08lx", info.nFileIndexHigh,
+           info.nFileIndexLow, info.nFileSizeHigh, info.nFileSizeLow,
            info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
   return text;
 }

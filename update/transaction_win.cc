@@ -689,7 +689,8 @@ InstallTransaction::Resumable InstallTransaction::CheckNewVersions() {
       LogWait(base::FilePath(journal_.package)), &error);
   if (!opened || package.Identity() != journal_.package_identity) {
     LOG(WARNING) << "package of an update that was cut short "
-                 << (opened ? "is another file now"
+                 << (opened ? "is another file now (" + package.Identity() + ", recorded " +
+                                  journal_.package_identity + ")"
                             : "cannot be opened, error " + std::to_string(error))
                  << ": " << journal_.package;
     return Resumable::kUncheckable;
