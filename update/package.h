@@ -173,12 +173,13 @@ class PackageFile {
 // Extracts the held `package` into `out_dir` with the unpacker and checks the
 // tree against the package's own listing, logged with the unpacker's promised
 // lines. False, with an ERROR saying why, unless the unpacker exited 0 and the
-// tree is exactly what the package lists. `on_listing`, when set, is given
-// the listing as soon as it is read, while the unpacker may still be at work.
-[[nodiscard]] bool UnpackPackage(
-    const PackageFile& package,
-    const base::FilePath& out_dir,
-    const std::function<void(const ArchiveListing&)>& on_listing = nullptr);
+// tree is exactly what the package lists. The listing goes into `listing`;
+// `on_listing`, when set, runs as soon as it is there, while the unpacker may
+// still be at work.
+[[nodiscard]] bool UnpackPackage(const PackageFile& package,
+                                 const base::FilePath& out_dir,
+                                 ArchiveListing* listing,
+                                 const std::function<void()>& on_listing = nullptr);
 
 }  // namespace update
 

@@ -518,7 +518,8 @@ bool ListPackage(const PackageFile& package, ArchiveListing* listing) {
 // extraction; the unpacker has no time limit and its console stays hidden.
 bool UnpackPackage(const PackageFile& package,
                    const base::FilePath& out_dir,
-                   const std::function<void(const ArchiveListing&)>& on_listing) {
+                   ArchiveListing* listing,
+                   const std::function<void()>& on_listing) {
   base::LaunchOptions options;
   options.hide_window = true;
   base::CommandLine unpack(common::GetExeDirFilePath(common::layout::kUnpackerExe));
@@ -536,11 +537,11 @@ bool UnpackPackage(const PackageFile& package,
   // kept waiting for it.
   base::win::ScopedHandle listing_file;
   const base::Process lister = StartLister(package.path(), &listing_file);
-  ArchiveListing entries;
+  ArchiveListing& entries = *listing;
   std::string problem;
   const bool listed = FinishListing(lister, listing_file, &entries, &problem);
   if (listed && on_listing)
-    on_listing(entries);
+    on_listing();
   int exit_code = 0;
   const bool ret = unpacker.WaitForExit(&exit_code);
   LogUnpackerExit(exit_code, ret);

@@ -165,8 +165,7 @@ bool InstallPackage(const base::FilePath& root, update::PackageFile& package) {
         },
         true);
   };
-  const auto plan_joins = [&](const update::ArchiveListing& listed) {
-    listing = listed;
+  const auto plan_joins = [&] {
     touched = update::TouchedKeys(listing);
     for (const std::wstring& key : touched) {
       if (key.find(L'\\') == std::wstring::npos && update::IsInstalledEntryName(key) &&
@@ -175,7 +174,7 @@ bool InstallPackage(const base::FilePath& root, update::PackageFile& package) {
         plans.emplace(key, plan(key));
     }
   };
-  const bool unpacked = update::UnpackPackage(package, out_dir, plan_joins) &&
+  const bool unpacked = update::UnpackPackage(package, out_dir, &listing, plan_joins) &&
                         update::NewProgramsRun(root, out_dir, package.path());
   const std::string identity = package.Identity();
   package.Close();
